@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+
+#include "runtime/value_types.h"
+
+namespace pandrel {
+
+// Shows the fatal runtime error and ends the process with exit status 255. The text is
+// "运行时出错!\r\n", then "\r\n错误代码：<code>\r\n" when there is a code, then
+// "\r\n错误信息：<message>\r\n", then a line naming where it happened.
+[[noreturn]] void FatalRuntimeError(const Text& message, std::optional<int> code = std::nullopt);
+
+// The whole text of the error box, for FatalRuntimeError and its tests.
+Text FatalErrorText(const Text& message, std::optional<int> code, const Text& location);
+
+// Whoever can show a modal box (the window side) installs a presenter; without one the text
+// goes to stderr. The presenter must return only when the user has closed the box.
+using FatalErrorPresenter = void (*)(const Text& text);
+void SetFatalErrorPresenter(FatalErrorPresenter presenter);
+
+// A choice among `count` alternatives by a 1-based index: fatal when outside 1..count.
+void CheckChoiceIndex(int index, int count);
+
+} // namespace pandrel

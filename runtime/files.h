@@ -1,0 +1,36 @@
+#pragma once
+
+#include <initializer_list>
+
+#include "runtime/value_types.h"
+
+namespace pandrel {
+
+// The directory of the running executable, without a trailing slash.
+Text RunDirectory();
+
+Text GetEnv(const Text& name);
+
+// True for an existing file or directory; wildcards ("*", "?") in the last component match
+// as in a directory search.
+bool FileExists(const Text& path);
+
+// The whole file; empty when missing, empty or unreadable.
+Bytes ReadFile(const Text& path);
+
+// Creates or truncates the file and writes the buffers one after another.
+bool WriteFile(const Text& path, std::initializer_list<Bytes> buffers);
+bool WriteFile(const Text& path, const Bytes& buffer);
+
+// Writes a temporary file beside `path`, flushes it and renames it over `path`, so a crash
+// leaves either the old file or the new one, never a half-written one.
+bool WriteFileAtomically(const Text& path, const Bytes& buffer);
+
+bool DeleteFile(const Text& path);
+
+// True when the path is an existing directory or every missing level could be created.
+bool EnsureDirectory(const Text& path);
+
+bool IsDirectory(const Text& path);
+
+} // namespace pandrel
