@@ -37,24 +37,40 @@ float ToFloat(double value);
 // Rounds half away from zero to `decimals` when given (negative decimals round to tens,
 // hundreds...), prints with "%.13g", pads to exactly `decimals` digits after the point and,
 // when `thousands` is set, groups the integer part with ",".
-Text FormatNumber(double value, std::optional<int> decimals = std::nullopt,
-                  bool thousands = false);
+Text FormatNumber(double value, std::optional<int> decimals = std::nullopt, bool thousands = false);
 
 // Full-width characters mapped to their ASCII forms; everything else kept.
 Text FullWidthToHalfWidth(const Text& text);
 
 namespace detail {
-inline const char* FormatArgument(const Text& value) { return value.c_str(); }
-inline const char* FormatArgument(const char* value) { return value; }
+// Makes the C library's number formatting and parsing use "." as the decimal point on the
+// calling thread for its lifetime, whatever locale the window toolkit installed.
+class ClassicNumericLocale {
+public:
+    ClassicNumericLocale();
+    ~ClassicNumericLocale();
+    ClassicNumericLocale(const ClassicNumericLocale&) = delete;
+    ClassicNumericLocale& operator=(const ClassicNumericLocale&) = delete;
+
+private:
+    void* m_previous;
+};
+
+inline const char* FormatArgument(const Text& value) {
+    return value.c_str();
+}
+inline const char* FormatArgument(const char* value) {
+    return value;
+}
 template <typename T>
-    requires std::is_arithmetic_v<T>
-T FormatArgument(T value) {
+requires std::is_arithmetic_v<T> T FormatArgument(T value) {
     return value;
 }
 } // namespace detail
 
 // The C library's formatted print: FormatText("%02d", 7) is "07".
 template <typename... Args> Text FormatText(const Text& format, const Args&... args) {
+    detail::ClassicNumericLocale classic;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"

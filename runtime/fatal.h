@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <source_location>
 
 #include "runtime/value_types.h"
 
@@ -8,14 +9,17 @@ namespace pandrel {
 
 // Shows the fatal runtime error and ends the process with exit status 255. The text is
 // "运行时出错!\r\n", then "\r\n错误代码：<code>\r\n" when there is a code, then
-// "\r\n错误信息：<message>\r\n", then a line naming where it happened.
-[[noreturn]] void FatalRuntimeError(const Text& message, std::optional<int> code = std::nullopt);
+// "\r\n错误信息：<message>\r\n", then a line naming where it happened. Only the first
+// fatal error of the process is shown; another thread raising one meanwhile waits for the end.
+[[noreturn]] void FatalRuntimeError(const Text& message, std::optional<int> code = std::nullopt,
+                                    std::source_location where = std::source_location::current());
 
 // The whole text of the error box, for FatalRuntimeError and its tests.
 Text FatalErrorText(const Text& message, std::optional<int> code, const Text& location);
 
 // Whoever can show a modal box (the window side) installs a presenter; without one the text
-// goes to stderr. The presenter must return only when the user has closed the box.
+// goes to stderr. The presenter runs on the thread that raised the error and must return only
+// when the user has closed the box. Passing nullptr removes it.
 using FatalErrorPresenter = void (*)(const Text& text);
 void SetFatalErrorPresenter(FatalErrorPresenter presenter);
 

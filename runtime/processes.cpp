@@ -1,0 +1,97 @@
+#include "runtime/processes.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace pandrel {
+namespace {
+
+bool SameNameIgnoringCase(const Text& a, const Text& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Every numeric entry of /proc, ascending, so "the first" process is a stable notion.
+std::vector<std::int32_t> ProcessIds() {
+    std::vector<std::int32_t> ids;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return ids;
+    }
+    while (dirent* entry = readdir(proc)) {
+        const char* name = entry->d_name;
+        if (*name == '\0' || !std::all_of(name, name + std::char_traits<char>::length(name),
+                                          [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        long id = std::strtol(name, nullptr, 10);
+        if (id > 0 && id <= INT32_MAX) {
+            ids.push_back(static_cast<std::int32_t>(id));
+        }
+    }
+    closedir(proc);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+std::int32_t FirstProcessNamed(const Text& name) {
+    if (name.empty()) {
+        return -1;
+    }
+    for (std::int32_t id : ProcessIds()) {
+        if (SameNameIgnoringCase(ProcessExecutableName(id), name)) {
+            return id;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+Text ProcessExecutableName(std::int32_t processId) {
+    const std::string base = "/proc/" + std::to_string(processId);
+    std::string target(4096, '\0');
+    ssize_t length = readlink((base + "/exe").c_str(), target.data(), target.size());
+    if (length > 0 && static_cast<std::size_t>(length) < target.size()) {
+        target.resize(static_cast<std::size_t>(length));
+        // A replaced or removed executable reads as "<path> (deleted)"; the name stays the
+        // one the process was started under.
+        const std::string deleted = " (deleted)";
+        if (target.size() > deleted.size() && target.ends_with(deleted)) {
+            target.resize(target.size() - deleted.size());
+        }
+        std::size_t slash = target.rfind('/');
+        return slash == std::string::npos ? target : target.substr(slash + 1);
+    }
+    std::ifstream comm(base + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+bool IsProcessRunning(const Text& name) {
+    return FirstProcessNamed(name) != -1;
+}
+
+std::int32_t FindProcessId(const Text& name) {
+    return FirstProcessNamed(name);
+}
+
+bool KillProcess(std::int32_t processId) {
+    // Zero and negative ids would signal whole process groups.
+    if (processId <= 0) {
+        return false;
+    }
+    return kill(processId, SIGKILL) == 0;
+}
+
+} // namespace pandrel
