@@ -1,0 +1,147 @@
+#include "http/transfer.h"
+
+#include <array>
+#include <atomic>
+#include <mutex>
+
+namespace pandrel {
+
+namespace {
+
+std::atomic<long> g_connectTimeout{kConnectTimeoutSeconds};
+std::atomic<long> g_stallTime{kStallSeconds};
+std::mutex g_caMutex;
+Text g_extraCaFile;
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<detail::TransferSink*>(user);
+    size_t length = size * count;
+    if (sink->body.size() + length > kMaxBodyBytes) {
+        return 0; // a short count makes libcurl abandon the transfer
+    }
+    sink->body.insert(sink->body.end(), data, data + length);
+    return length;
+}
+
+size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<detail::TransferSink*>(user);
+    size_t length = size * count;
+    Text line(data, length);
+    line = line.substr(0, line.find('\0'));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    if (line.rfind("HTTP/", 0) == 0) {
+        sink->headers = line; // a new response: a redirect, a 1xx or a proxy's CONNECT answer
+        sink->headersEnded = false;
+    } else if (line.empty()) {
+        sink->headersEnded = true;
+    } else if (!sink->headersEnded) {
+        sink->headers += "\r\n" + line;
+    }
+    if (sink->headers.size() > kMaxHeaderBytes) {
+        return 0;
+    }
+    return length;
+}
+
+// The platform's own cookie store: one per process, in memory, shared by every request that
+// does not bring cookies of its own. Lives until the process ends.
+class CookieStore {
+public:
+    CookieStore() {
+        m_share = curl_share_init();
+        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &CookieStore::Lock);
+        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &CookieStore::Unlock);
+        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    }
+    ~CookieStore() { curl_share_cleanup(m_share); }
+    CookieStore(const CookieStore&) = delete;
+    CookieStore& operator=(const CookieStore&) = delete;
+
+    CURLSH* Share() const { return m_share; }
+
+private:
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<CookieStore*>(user)->m_locks[Index(data)].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<CookieStore*>(user)->m_locks[Index(data)].unlock();
+    }
+    static std::size_t Index(curl_lock_data data) {
+        auto index = static_cast<std::size_t>(data);
+        return index < CURL_LOCK_DATA_LAST ? index : 0;
+    }
+
+    CURLSH* m_share;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> m_locks;
+};
+
+} // namespace
+
+void SetTimeoutsForTesting(long connectSeconds, long stallSeconds) {
+    g_connectTimeout = connectSeconds > 0 ? connectSeconds : kConnectTimeoutSeconds;
+    g_stallTime = stallSeconds > 0 ? stallSeconds : kStallSeconds;
+}
+
+void SetExtraCaFileForTesting(const Text& path) {
+    std::lock_guard lock(g_caMutex);
+    g_extraCaFile = path;
+}
+
+namespace detail {
+
+EasyHandle::EasyHandle() : m_handle(nullptr) {
+    EnsureCurlReady();
+    m_handle = curl_easy_init();
+}
+
+EasyHandle::~EasyHandle() {
+    if (m_handle != nullptr) {
+        curl_easy_cleanup(m_handle);
+    }
+}
+
+void EnsureCurlReady() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+void ApplyCommonOptions(CURL* handle, TransferSink& sink) {
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, g_connectTimeout.load());
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, g_stallTime.load());
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    {
+        std::lock_guard lock(g_caMutex);
+        if (!g_extraCaFile.empty()) {
+            curl_easy_setopt(handle, CURLOPT_CAINFO, g_extraCaFile.c_str());
+        }
+    }
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &CollectHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &sink);
+}
+
+CURLSH* CookieStoreShare() {
+    EnsureCurlReady();
+    static CookieStore store;
+    return store.Share();
+}
+
+void UseCookieStore(CURL* handle) {
+    curl_easy_setopt(handle, CURLOPT_SHARE, CookieStoreShare());
+    curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
+}
+
+} // namespace detail
+
+} // namespace pandrel

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+
+#include "runtime/value_types.h"
+
+namespace pandrel {
+
+// Limits every request obeys, so a dead or hostile service can neither freeze the caller nor
+// exhaust memory. A request that breaks one is abandoned and gives an empty result.
+inline constexpr long kConnectTimeoutSeconds = 15;
+inline constexpr long kStallSeconds = 30; // abandoned below 1 byte/s for this long
+inline constexpr std::size_t kMaxBodyBytes = 64u * 1024 * 1024;
+inline constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
+inline constexpr long kMaxRedirects = 10;
+
+// Test hooks; the program never calls them. Shorten the two time limits so a test of a
+// silent peer ends quickly (values <= 0 restore the defaults).
+void SetTimeoutsForTesting(long connectSeconds, long stallSeconds);
+// Names a PEM file of extra trusted CAs, used beside the system store (which curl reads from
+// its CA directory); empty restores the system store alone.
+void SetExtraCaFileForTesting(const Text& path);
+
+namespace detail {
+
+// What one transfer gathered: the body and the final response's raw header block (status
+// line and header lines joined by "\r\n"; each new response of a redirect chain or an
+// interim 1xx response starts the block afresh).
+struct TransferSink {
+    Bytes body;
+    Text headers;
+    bool headersEnded = false;
+};
+
+// Owns an easy handle; closed on destruction.
+struct EasyHandle {
+    EasyHandle();
+    ~EasyHandle();
+    EasyHandle(const EasyHandle&) = delete;
+    EasyHandle& operator=(const EasyHandle&) = delete;
+    CURL* get() const { return m_handle; }
+    CURL* m_handle;
+};
+
+// Once per process, before the first handle.
+void EnsureCurlReady();
+
+// Time limits, certificate checks, size limits, http/https only, and the callbacks that fill
+// sink. Applied to every request of this library.
+void ApplyCommonOptions(CURL* handle, TransferSink& sink);
+
+// Joins the handle to the process-wide in-memory cookie store (the share handle with the
+// cookie engine on): cookies it receives are kept, matching ones are sent.
+void UseCookieStore(CURL* handle);
+
+// The store's share handle, created on first use. A handle kept for the life of the process
+// asks for it before its own creation, so the store outlives it.
+CURLSH* CookieStoreShare();
+
+} // namespace detail
+
+} // namespace pandrel

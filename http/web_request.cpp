@@ -1,0 +1,243 @@
+#include "http/web_request.h"
+
+#include <curl/curl.h>
+
+#include <array>
+#include <memory>
+
+#include "http/cookie_text.h"
+#include "http/header_text.h"
+#include "http/transfer.h"
+#include "http/url_parts.h"
+#include "runtime/convert.h"
+#include "runtime/text.h"
+
+namespace pandrel {
+
+namespace {
+
+constexpr std::array<const char*, 8> kVerbs = {"GET",     "POST",   "HEAD",  "PUT",
+                                               "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+constexpr int kPost = 1;
+constexpr int kHead = 2;
+
+bool Contains(const Text& text, const Text& part) {
+    return FindText(text, part, 1, true) != -1;
+}
+
+// Only a plain host name or address may reach the URL we hand to libcurl: anything that could
+// be read as user info, a port, a path or a query would send the request somewhere else than
+// the host the routine computed.
+bool IsPlainHost(const Text& host) {
+    if (host.empty()) {
+        return false;
+    }
+    for (char c : host) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '.' || c == '-' || c == '_';
+        if (!plain) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A CR or LF inside one line would start a header line of its own on the wire.
+Text SingleLine(Text line) {
+    for (char& c : line) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+bool NamesHeader(const Text& line, const Text& name) {
+    return line.size() > name.size() && FindText(line, name, 1, true) == 1 &&
+           (line[name.size()] == ':' || line[name.size()] == ';');
+}
+
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
+
+void Append(HeaderList& list, const Text& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown != nullptr) {
+        list.release();
+        list.reset(grown);
+    }
+}
+
+// The block's lines in order, as libcurl sends them. A line with nothing after its colon is
+// written "Name;" (libcurl's form for an empty value; "Name:" would delete the header). Lines
+// without a name are not headers and are left out. libcurl's own Accept, Content-Type and
+// Expect lines are suppressed, so besides Host, User-Agent and Content-Length only the
+// block goes out.
+HeaderList BuildHeaderList(const Text& block) {
+    HeaderList list;
+    Array<Text> lines = SplitText(block, "\r\n");
+    for (const Text& raw : lines) {
+        Text line = SingleLine(raw);
+        std::size_t colon = line.find(':');
+        if (colon == Text::npos || colon == 0) {
+            continue;
+        }
+        if (line.find_first_not_of(" \t", colon + 1) == Text::npos) {
+            line = line.substr(0, colon) + ";";
+        }
+        Append(list, line);
+    }
+    for (const Text name : {"Accept", "Content-Type", "Expect"}) {
+        bool named = false;
+        for (const Text& line : lines) {
+            named = named || NamesHeader(line, name);
+        }
+        if (!named) {
+            Append(list, name + ":");
+        }
+    }
+    return list;
+}
+
+// The verb and body. HEAD with a body is sent as a POST renamed "HEAD" with the no-body flag
+// set first, so the body goes out while no response body is awaited.
+void ApplyMethod(CURL* handle, int method, const Bytes& body) {
+    static const char kEmpty[] = "";
+    const char* data = body.empty() ? kEmpty : reinterpret_cast<const char*>(body.data());
+    auto size = static_cast<curl_off_t>(body.size());
+    if (method == 0) {
+        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+        return;
+    }
+    if (method == kHead) {
+        curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+    }
+    if (method == kPost || !body.empty()) {
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, size);
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, data);
+    }
+    if (method != kPost) {
+        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, kVerbs[static_cast<std::size_t>(method)]);
+    }
+}
+
+void ApplyProxy(CURL* handle, const Text& proxy) {
+    if (proxy.empty()) {
+        curl_easy_setopt(handle, CURLOPT_PROXY, "");
+        curl_easy_setopt(handle, CURLOPT_NOPROXY, "*");
+    } else {
+        curl_easy_setopt(handle, CURLOPT_PROXY, proxy.c_str());
+        curl_easy_setopt(handle, CURLOPT_NOPROXY, "");
+    }
+}
+
+} // namespace
+
+Text CompleteRequestHeaders(const Text& headers, int method, const Text& url, bool completeHeaders,
+                            const Text* cookies) {
+    Text block = headers;
+    if (completeHeaders) {
+        if (block.empty()) {
+            block = "Accept: */*";
+        }
+        if (!Contains(block, "Accept:")) {
+            block += "\r\nAccept: */*";
+        }
+        if (!Contains(block, "Referer:")) {
+            block += "\r\nReferer: " + url;
+        }
+        if (!Contains(block, "Accept-Language:")) {
+            block += "\r\nAccept-Language: zh-cn";
+        }
+        if (method == kPost && !Contains(block, "Content-Type:")) {
+            block += "\r\nContent-Type: application/x-www-form-urlencoded";
+        }
+    }
+    if (cookies != nullptr && !cookies->empty()) {
+        if (FindText(*cookies, "Cookie:") == -1) {
+            block += "\r\nCookie: " + *cookies;
+        } else {
+            block += "\r\n" + *cookies;
+        }
+    }
+    return block;
+}
+
+Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
+    const bool mergeCookies = options.mergeCookies.value_or(true);
+    const bool completeHeaders = options.completeHeaders.value_or(true);
+    Text extraHeaders = options.extraHeaders.value_or("");
+    if (options.normalizeHeaderNames.value_or(true)) {
+        extraHeaders = NormalizeHeaderNames(extraHeaders);
+    }
+    int method = options.method.value_or(0);
+    if (method < 0 || method > 7) {
+        method = 0;
+    }
+    const bool isHttps = ToLower(LeftText(url, 8)) == "https://";
+    const Text agent =
+        Contains(extraHeaders, "User-Agent:") ? UserAgentFrom(extraHeaders) : kDefaultUserAgent;
+
+    const Text host = HostOf(url, false);
+    const int port = PortOf(url);
+    detail::EasyHandle easy;
+    if (easy.get() == nullptr || !IsPlainHost(host)) {
+        return {};
+    }
+    CURL* handle = easy.get();
+    Text target = (isHttps ? "https://" : "http://") + host +
+                  (port != 0 ? ":" + ToText(static_cast<std::int32_t>(port)) : Text()) +
+                  EncodeUrlForWire(PathOf(url));
+
+    detail::TransferSink sink;
+    detail::ApplyCommonOptions(handle, sink);
+    curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(handle, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+    const Text wireAgent = SingleLine(agent);
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, wireAgent.c_str());
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, options.noRedirect.value_or(false) ? 0L : 1L);
+    ApplyProxy(handle, options.proxy.value_or(""));
+    if (options.cookies == nullptr) {
+        detail::UseCookieStore(handle);
+    }
+
+    const Text block =
+        CompleteRequestHeaders(extraHeaders, method, url, completeHeaders, options.cookies);
+    HeaderList headerList = BuildHeaderList(block);
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
+
+    Bytes body;
+    if (options.postBytes && !options.postBytes->empty()) {
+        body = *options.postBytes;
+    } else if (options.postText) {
+        body.assign(options.postText->begin(), options.postText->end());
+    }
+    ApplyMethod(handle, method, body);
+
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        sink = {};
+    }
+
+    Text collected = CollectSetCookies(sink.headers);
+    if (options.returnedHeaders != nullptr) {
+        *options.returnedHeaders = sink.headers;
+    }
+    if (options.returnedCookies != nullptr) {
+        *options.returnedCookies = collected;
+    }
+    if (mergeCookies && options.cookies != nullptr) {
+        *options.cookies = MergeCookies(*options.cookies, collected);
+    }
+    return std::move(sink.body);
+}
+
+Text FetchText(const Text& url) {
+    return ToText(WebRequest(url));
+}
+
+} // namespace pandrel
