@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sharesim {
+
+struct ByteSpan {
+    std::uint64_t min = 0;
+    std::uint64_t max = 0;
+};
+
+// The command line. Every fault and speed setting applies to file downloads only, one
+// decision per download request.
+struct Options {
+    std::string root;
+    std::string host = "127.0.0.1";
+    int port = 0;
+    std::uint64_t rate = 0; // bytes per second per connection, 0 = unlimited
+    std::uint64_t slowOneIn = 0;
+    double slowFactor = 10;
+    std::optional<ByteSpan> dropAfter;
+    double fail5xx = 0;
+    std::optional<std::uint64_t> stallAfter;
+    bool stallEvery = false;
+    std::string page;
+    std::string log;
+    std::optional<std::uint64_t> seed;
+    bool help = false;
+};
+
+// Parses argv; on failure returns nothing and says why in `error`.
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
+
+std::string HelpText();
+
+// "512", "64K", "8M", "1G" (powers of 1024). Nothing for anything else.
+std::optional<std::uint64_t> ParseByteCount(std::string_view text);
+
+} // namespace sharesim
