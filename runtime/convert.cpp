@@ -258,6 +258,15 @@ Text FullWidthToHalfWidth(const Text& text) {
 std::int32_t ToInt(const Text& value) {
     return ParseDecimal<std::int32_t>(value);
 }
+std::int32_t ToInt(const char* value) {
+    return value == nullptr ? 0 : ToInt(Text(value));
+}
+std::int64_t ToInt64(const char* value) {
+    return value == nullptr ? 0 : ToInt64(Text(value));
+}
+float ToFloat(const char* value) {
+    return value == nullptr ? 0.0f : ToFloat(Text(value));
+}
 std::int32_t ToInt(double value) {
     return TruncateReal<std::int32_t>(value);
 }

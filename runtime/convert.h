@@ -25,13 +25,17 @@ Text ToText(const Bytes& value);
 
 // Texts: full-width forms (U+FF01..U+FF5E, U+3000) become ASCII first, then the C library's
 // decimal parse. Reals truncate toward zero (saturating at the type's range).
+// The const char* overloads keep a literal from converting to bool.
 std::int32_t ToInt(const Text& value);
+std::int32_t ToInt(const char* value);
 std::int32_t ToInt(double value);
 std::int32_t ToInt(bool value);
 std::int64_t ToInt64(const Text& value);
+std::int64_t ToInt64(const char* value);
 std::int64_t ToInt64(double value);
 std::int64_t ToInt64(bool value);
 float ToFloat(const Text& value);
+float ToFloat(const char* value);
 float ToFloat(double value);
 
 // Rounds half away from zero to `decimals` when given (negative decimals round to tens,
