@@ -1,0 +1,134 @@
+#include "app/event_binding.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAction>
+#include <QEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include <functional>
+
+#include "app/clipboard_watch.h"
+#include "app/menu_handlers.h"
+#include "app/pending_handlers.h"
+#include "app/record_file.h"
+#include "runtime/ui/qt_text.h"
+#include "share/file_list.h"
+
+namespace pandrel {
+namespace {
+
+#define BIND(handler) handler, #handler
+
+// Runs an action when the right mouse button goes down over the watched widget; on release
+// would be too late for the about label.
+class RightPressFilter : public QObject {
+public:
+    RightPressFilter(QObject* parent, std::function<void()> action)
+        : QObject(parent), m_action(std::move(action)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+            m_action();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
+QAction* MenuItem(QMenu* menu, const char* caption) {
+    for (QAction* action : menu->actions()) {
+        if (action->text() == ToQString(caption)) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+bool Bind(QWidget& window, ProgramState& state, const EventBinding& line) {
+    QObject* control = window.findChild<QObject*>(ToQString(line.control));
+    if (control == nullptr) {
+        return false;
+    }
+    const Handler handler = line.handler;
+    auto run = [&state, handler] { handler(state); };
+    switch (line.event) {
+    case Event::Clicked:
+        if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            QObject::connect(button, &QAbstractButton::clicked, &window, run);
+            return true;
+        }
+        return false;
+    case Event::TimerTick:
+        if (auto* timer = qobject_cast<QTimer*>(control)) {
+            QObject::connect(timer, &QTimer::timeout, &window, run);
+            return true;
+        }
+        return false;
+    case Event::RightClick:
+        if (auto* list = qobject_cast<QAbstractItemView*>(control)) {
+            list->setContextMenuPolicy(Qt::CustomContextMenu);
+            QObject::connect(list, &QWidget::customContextMenuRequested, &window, run);
+            return true;
+        }
+        return false;
+    case Event::RightButtonPressed:
+        if (auto* widget = qobject_cast<QWidget*>(control)) {
+            widget->installEventFilter(new RightPressFilter(widget, run));
+            return true;
+        }
+        return false;
+    case Event::ItemSelected:
+        if (auto* menu = qobject_cast<QMenu*>(control)) {
+            if (QAction* action = MenuItem(menu, line.item)) {
+                QObject::connect(action, &QAction::triggered, &window, run, Qt::QueuedConnection);
+                return true;
+            }
+        }
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
+const std::vector<EventBinding>& EventTable() {
+    static const std::vector<EventBinding> table = {
+        {"解析", Event::Clicked, nullptr, BIND(pending::RunParse)},
+        {"选择框1", Event::Clicked, nullptr, BIND(ToggleClipboardWatch)},
+        {"时钟1", Event::TimerTick, nullptr, BIND(WatchClipboard)},
+        {"文件列表框", Event::RightClick, nullptr, BIND(ShowFileMenu)},
+        {"列表框_任务信息", Event::RightClick, nullptr, BIND(ShowTaskMenu)},
+        {"标签1", Event::RightButtonPressed, nullptr, BIND(ShowAboutMenu)},
+        {"菜单", Event::ItemSelected, "下载该文件", BIND(pending::DownloadSelectedFile)},
+        {"菜单", Event::ItemSelected, "复制下载链接", BIND(CopySelectedLink)},
+        {"菜单2", Event::ItemSelected, "暂停此任务", BIND(pending::PauseSelectedTask)},
+        {"菜单2", Event::ItemSelected, "开始此任务", BIND(pending::StartSelectedTask)},
+        {"菜单2", Event::ItemSelected, "删除此任务", BIND(pending::DeleteSelectedTask)},
+        {"菜单3", Event::ItemSelected, "打开论坛地址", BIND(OpenForumPage)},
+        {"菜单3", Event::ItemSelected, "检测解析链接", BIND(OpenParseServicePage)},
+        {"按钮_开始下载", Event::Clicked, nullptr, BIND(pending::StartDownloadWorker)},
+        {"按钮3", Event::Clicked, nullptr, BIND(SaveRecord)},
+        {"按钮4", Event::Clicked, nullptr, BIND(LoadRecord)},
+        {"按钮5", Event::Clicked, nullptr, BIND(FillFileList)},
+        {"加入下载列表", Event::Clicked, nullptr, BIND(pending::FetchSampleListing)},
+    };
+    return table;
+}
+
+void BindEvents(QWidget& window, ProgramState& state) {
+    for (const EventBinding& line : EventTable()) {
+        if (!Bind(window, state, line)) {
+            qWarning("event binding failed: %s -> %s", line.control, line.handlerName);
+        }
+    }
+}
+
+} // namespace pandrel

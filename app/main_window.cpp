@@ -1,0 +1,88 @@
+#include "app/main_window.h"
+
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QScreen>
+#include <QTreeWidget>
+
+#include "app/event_binding.h"
+#include "app/window_texts.h"
+#include "runtime/ui/control_registry.h"
+#include "runtime/ui/qt_text.h"
+#include "ui_main_window.h"
+
+// The icons are compiled into this static library; naming their initialiser keeps the linker
+// from dropping them.
+static void LoadApplicationResources() {
+    Q_INIT_RESOURCE(app);
+}
+
+namespace pandrel {
+namespace {
+
+QIcon ApplicationIcon() {
+    LoadApplicationResources();
+    QIcon icon;
+    for (int size : {256, 128, 64, 48, 32, 24, 16}) {
+        icon.addFile(QStringLiteral(":/icons/pandrel-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+} // namespace
+
+MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWindowForm>()) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(kDesignWidth, kDesignHeight);
+    CentreOnScreen();
+    setWindowIcon(ApplicationIcon());
+
+    // The clipboard-watch timer is part of the template but not a widget, so it is made here;
+    // it starts stopped.
+    m_clipboardTimer = new QTimer(this);
+    m_clipboardTimer->setObjectName(QStringLiteral("时钟1"));
+
+    ApplyListSettings();
+    m_ui->编辑框1->setText(ToQString(FormatHint(state.deployment.shareHost)));
+    m_ui->标签1->setText(ToQString(AboutText(FromQString(m_ui->标签1->text()), state.deployment)));
+
+    RegisterMainWindow(this);
+    BindEvents(*this, state);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::ApplyListSettings() {
+    for (QTreeWidget* list : findChildren<QTreeWidget*>()) {
+        list->header()->setSectionsClickable(true);
+        list->header()->setSectionResizeMode(QHeaderView::Interactive);
+        const QStringList widths =
+            list->property("columnWidths").toString().split(QLatin1Char(','));
+        for (int column = 0; column < widths.size(); ++column) {
+            list->setColumnWidth(column, widths[column].toInt());
+        }
+        // A selection is not highlighted while the window is in the background.
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         palette.color(QPalette::Active, QPalette::Base));
+        palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         palette.color(QPalette::Active, QPalette::Text));
+        list->setPalette(palette);
+    }
+}
+
+void MainWindow::CentreOnScreen() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect whole = screen->geometry();
+    move(whole.x() + (whole.width() - kDesignWidth) / 2,
+         whole.y() + (whole.height() - kDesignHeight) / 2);
+}
+
+} // namespace pandrel

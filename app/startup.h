@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+
+#include "runtime/program_state.h"
+
+namespace pandrel {
+
+// Steps of the start-up sequence that the download layer supplies. An empty step is skipped.
+struct StartupSteps {
+    // Releases the engine's files into EngineDir and initialises the engine; false ends
+    // start-up there (the step writes its own log line).
+    std::function<bool(ProgramState&)> deployEngine;
+    // Puts the carried gzip library in place; called only when RunDir lacks it.
+    std::function<void(ProgramState&)> releaseGzipLibrary;
+    // The engine's companion process, ended when one is left over from an earlier run.
+    // Tests give a name of their own so they never touch a real engine process.
+    Text leftoverProcessName = "dlhost";
+};
+
+// The carried gzip library's file name beside the program.
+inline constexpr const char* kGzipLibraryName = "libgzip.so";
+
+// The start-up sequence, run once on the UI thread right after the window is built: narrow
+// the window to 730 pixels, show the format warning in 状态, end a leftover engine process,
+// deploy the engine, create WorkDir, place the gzip library and restore the last listing
+// unless RunDir holds "test". A failing step ends the sequence; the window stays usable.
+void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps);
+
+// Ends the first running process of that executable name, if any. The kill's result is not
+// examined: a process that cannot be ended is left alone.
+void EndLeftoverProcess(const Text& name);
+
+} // namespace pandrel

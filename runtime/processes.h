@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/value_types.h"
+
+namespace pandrel {
+
+// Processes are found by their bare executable name: the base name of /proc/<pid>/exe, or
+// /proc/<pid>/comm when the link cannot be read (another user's process, a kernel thread).
+// Names are compared whole, ASCII letters without regard to case: "DLHOST" matches "dlhost",
+// "dlhost2" does not. The walk goes in ascending process id order and the program's own
+// process is not skipped.
+bool IsProcessRunning(const Text& name);
+
+// The id of the first process with that executable name, or -1.
+std::int32_t FindProcessId(const Text& name);
+
+// Ends the process at once (SIGKILL); true when the system accepted the signal.
+bool KillProcess(std::int32_t processId);
+
+// The bare executable name of one process, empty when it is gone or unreadable.
+Text ProcessExecutableName(std::int32_t processId);
+
+} // namespace pandrel

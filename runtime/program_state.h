@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "runtime/array.h"
+#include "runtime/value_types.h"
+
+namespace pandrel {
+
+// Values that depend on where the program is deployed. The built-in defaults point at the
+// loopback share service shipped for demos and tests; RunDir + "/pandrel.ini" may override
+// each of them.
+struct Deployment {
+    Text parseService = "http://127.0.0.1:8580/"; // base URL of the parse service, ends in "/"
+    Text shareHost = "pan.example.com";           // domain of the share links
+    Text forumPage = "http://127.0.0.1:8580/forum";
+    Text sampleShare = "AbCdEfGhIjKlMnOpQrStUvW"; // identifier of the sample listing
+    Text sampleCode = "1234";
+};
+
+// The file the user last chose in the file list. Download workers read it whole from their
+// own threads, so it is only ever handed out as a copy.
+struct CurrentFile {
+    std::int32_t CurrentFileNumber = 0;
+    Text CurrentFileName;
+    Text CurrentFileSize;
+    Text CurrentFileUrl;
+};
+
+// The program-wide values. main owns one for the whole run and hands it to every handler;
+// a test makes a fresh one. Everything but the current file belongs to the UI thread.
+struct ProgramState {
+    // The listing of the last parse or record load: its table body, the count of "<tr>" in it
+    // and the body split at "</tr>" by the last fill of the file list.
+    Text RecordText;
+    std::int32_t RecordRowCount = 0;
+    Array<Text> RecordRows;
+
+    // The share link of the last parse and the text it came from.
+    Text ShareId;
+    Text ShareCode;
+    Text ShareInputText;
+    Text ParseRequestUrl;
+
+    // The folder the program treats as its own: the executable's folder when running, a
+    // temporary folder in tests. No trailing slash.
+    Text RunDir;
+    // RunDir + "/下载目录/" once start-up got that far, else empty.
+    Text WorkDir;
+    // RunDir + "/DownLoad/" once the engine's files are being released, else empty.
+    Text EngineDir;
+
+    Deployment deployment;
+
+    CurrentFile Snapshot() const {
+        std::lock_guard lock(m_currentFileMutex);
+        return m_currentFile;
+    }
+    void SetCurrentFile(CurrentFile file) {
+        std::lock_guard lock(m_currentFileMutex);
+        m_currentFile = std::move(file);
+    }
+    void SetCurrentFileUrl(Text url) {
+        std::lock_guard lock(m_currentFileMutex);
+        m_currentFile.CurrentFileUrl = std::move(url);
+    }
+
+private:
+    mutable std::mutex m_currentFileMutex;
+    CurrentFile m_currentFile;
+};
+
+} // namespace pandrel

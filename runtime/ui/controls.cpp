@@ -1,0 +1,210 @@
+#include "runtime/ui/controls.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <algorithm>
+
+#include "runtime/ui/control_registry.h"
+#include "runtime/ui/qt_text.h"
+#include "runtime/ui/ui_thread.h"
+
+namespace pandrel {
+namespace {
+
+enum class Access { Read, Write };
+
+struct PropertyPair {
+    const char* control;
+    Property property;
+    bool readable;
+    bool writable;
+};
+
+// Exactly the pairs the program uses.
+constexpr PropertyPair kPairs[] = {
+    {kMainWindowName, Property::Width, false, true},
+    {"编辑框1", Property::Content, true, true},
+    {"编辑框2", Property::Content, false, true},
+    {"编辑框3", Property::Content, false, true},
+    {"状态", Property::Caption, false, true},
+    {"选择框1", Property::Checked, true, false},
+    {"时钟1", Property::Interval, false, true},
+    {"文件列表框", Property::SelectedRow, true, false},
+    {"列表框_任务信息", Property::SelectedRow, true, false},
+};
+
+bool Allowed(const Text& control, Property property, Access access) {
+    for (const PropertyPair& pair : kPairs) {
+        if (control == pair.control && property == pair.property) {
+            return access == Access::Read ? pair.readable : pair.writable;
+        }
+    }
+    qWarning("control property not used by the program: %s (%d, %s)", control.c_str(),
+             static_cast<int>(property), access == Access::Read ? "read" : "write");
+    return false;
+}
+
+PropertyValue EmptyValueOf(Property property) {
+    switch (property) {
+    case Property::Content:
+    case Property::Caption:
+        return Text();
+    case Property::Checked:
+        return false;
+    case Property::SelectedRow:
+        return std::int32_t{-1};
+    case Property::Width:
+    case Property::Interval:
+        break;
+    }
+    return std::int32_t{0};
+}
+
+Text EditContent(QObject* control) {
+    if (auto* line = qobject_cast<QLineEdit*>(control)) {
+        return FromQString(line->text());
+    }
+    if (auto* box = qobject_cast<QPlainTextEdit*>(control)) {
+        return FromQString(box->toPlainText());
+    }
+    return {};
+}
+
+void SetEditContent(QObject* control, const Text& text) {
+    if (auto* line = qobject_cast<QLineEdit*>(control)) {
+        line->setText(ToQString(text));
+        // Shown from its start, as a freshly set edit box is.
+        line->setCursorPosition(0);
+    } else if (auto* box = qobject_cast<QPlainTextEdit*>(control)) {
+        box->setPlainText(ToQString(text));
+    }
+}
+
+std::int32_t SelectedRow(QObject* control) {
+    auto* list = qobject_cast<QTreeWidget*>(control);
+    if (list == nullptr) {
+        return -1;
+    }
+    int first = -1;
+    for (QTreeWidgetItem* item : list->selectedItems()) {
+        int index = list->indexOfTopLevelItem(item);
+        if (index >= 0 && (first == -1 || index < first)) {
+            first = index;
+        }
+    }
+    return first;
+}
+
+void SetInterval(QObject* control, std::int32_t milliseconds) {
+    auto* timer = qobject_cast<QTimer*>(control);
+    if (timer == nullptr) {
+        return;
+    }
+    const std::int32_t wanted = std::max<std::int32_t>(milliseconds, 0);
+    const std::int32_t current = timer->isActive() ? timer->interval() : 0;
+    if (wanted == 0) {
+        timer->stop();
+    } else if (wanted != current) {
+        timer->start(wanted);
+    }
+}
+
+PropertyValue Read(const Text& name, Property property) {
+    QObject* control = FindControl(name);
+    if (control == nullptr) {
+        return EmptyValueOf(property);
+    }
+    switch (property) {
+    case Property::Content:
+        return EditContent(control);
+    case Property::Checked: {
+        auto* box = qobject_cast<QAbstractButton*>(control);
+        return box != nullptr && box->isChecked();
+    }
+    case Property::SelectedRow:
+        return SelectedRow(control);
+    case Property::Width:
+    case Property::Caption:
+    case Property::Interval:
+        break;
+    }
+    return EmptyValueOf(property);
+}
+
+void Write(const Text& name, Property property, const PropertyValue& value) {
+    QObject* control = FindControl(name);
+    if (control == nullptr) {
+        return;
+    }
+    const auto* text = std::get_if<Text>(&value);
+    const auto* number = std::get_if<std::int32_t>(&value);
+    switch (property) {
+    case Property::Width:
+        if (auto* window = qobject_cast<QWidget*>(control); window && number && *number > 0) {
+            // A fixed-size window ignores resize(); the fixed width moves the right edge only.
+            window->setFixedWidth(*number);
+        }
+        break;
+    case Property::Content:
+        if (text != nullptr) {
+            SetEditContent(control, *text);
+        }
+        break;
+    case Property::Caption:
+        if (auto* label = qobject_cast<QLabel*>(control); label && text) {
+            label->setText(ToQString(*text));
+            label->repaint();
+        }
+        break;
+    case Property::Interval:
+        if (number != nullptr) {
+            SetInterval(control, *number);
+        }
+        break;
+    case Property::Checked:
+    case Property::SelectedRow:
+        break;
+    }
+}
+
+} // namespace
+
+PropertyValue GetProperty(const Text& control, Property property) {
+    if (!Allowed(control, property, Access::Read)) {
+        return EmptyValueOf(property);
+    }
+    return RunOnUiThread([control, property] { return Read(control, property); });
+}
+
+void SetProperty(const Text& control, Property property, const PropertyValue& value) {
+    if (!Allowed(control, property, Access::Write)) {
+        return;
+    }
+    RunOnUiThread([control, property, value] { Write(control, property, value); });
+}
+
+Text GetTextProperty(const Text& control, Property property) {
+    PropertyValue value = GetProperty(control, property);
+    const Text* text = std::get_if<Text>(&value);
+    return text != nullptr ? *text : Text();
+}
+
+std::int32_t GetIntegerProperty(const Text& control, Property property) {
+    PropertyValue value = GetProperty(control, property);
+    const std::int32_t* number = std::get_if<std::int32_t>(&value);
+    return number != nullptr ? *number : (property == Property::SelectedRow ? -1 : 0);
+}
+
+bool GetTruthProperty(const Text& control, Property property) {
+    PropertyValue value = GetProperty(control, property);
+    const bool* truth = std::get_if<bool>(&value);
+    return truth != nullptr && *truth;
+}
+
+} // namespace pandrel

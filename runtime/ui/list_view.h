@@ -1,0 +1,32 @@
+#pragma once
+
+#include "runtime/value_types.h"
+
+namespace pandrel {
+
+// Rows and cells of the three lists (文件列表框, 列表框_任务信息, 列表框_工作日志), addressed
+// by 0-based row and column. A cell holds text only. A row or column that does not exist is
+// read as the empty text and ignored on write; no operation reports an error. Every call may
+// come from any thread; off the UI thread it runs there and blocks the caller, so two threads
+// changing the same cell leave the value of the later call.
+
+int RowCount(const Text& list);
+
+// Inserts one row at `position` (negative, or past the last row: at the end) with `caption`
+// in column 0 and the other columns empty. Gives the new row's index, -1 when there is no
+// such list.
+int InsertRow(const Text& list, int position = -1, const Text& caption = {});
+
+Text GetCellText(const Text& list, int row, int column = 0);
+void SetCellText(const Text& list, int row, int column = 0, const Text& text = {});
+
+// Removes every row; the selection goes with them.
+void DeleteAllRows(const Text& list);
+
+// Scrolls the list so that the row is wholly visible.
+void EnsureVisible(const Text& list, int row);
+
+// The dynamic property that gives a list's rows a check box in front.
+inline constexpr const char* kRowCheckBoxesProperty = "rowCheckBoxes";
+
+} // namespace pandrel
