@@ -1,0 +1,102 @@
+#include "share_sim_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+constexpr auto kTimeout = std::chrono::seconds(20);
+
+} // namespace
+
+ShareSimProcess::~ShareSimProcess() {
+    Stop();
+}
+
+std::string ShareSimProcess::Program() {
+    return SHARE_SIM_PATH;
+}
+
+std::string ShareSimProcess::BaseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(m_port);
+}
+
+bool ShareSimProcess::Start(const std::string& root, const std::vector<std::string>& extraArgs) {
+    std::vector<std::string> args = {SHARE_SIM_PATH, "--root", root, "--port", "0"};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        m_error = "pipe failed";
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (rc != 0) {
+        close(out[0]);
+        m_pid = -1;
+        m_error = "cannot start " + args[0];
+        return false;
+    }
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{out[0], POLLIN, 0};
+        if (poll(&entry, 1, 100) <= 0) {
+            continue;
+        }
+        char chunk[256];
+        const ssize_t got = read(out[0], chunk, sizeof chunk);
+        if (got <= 0) {
+            break;
+        }
+        line.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(out[0]);
+    const std::string prefix = "share-sim listening on 127.0.0.1:";
+    if (line.rfind(prefix, 0) != 0) {
+        m_error = "no listening line, got: " + line;
+        Stop();
+        return false;
+    }
+    m_port = std::stoi(line.substr(prefix.size()));
+    return m_port > 0;
+}
+
+int ShareSimProcess::Stop() {
+    if (m_pid <= 0) {
+        return -1;
+    }
+    kill(m_pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    int status = 0;
+    while (waitpid(m_pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+            m_pid = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
