@@ -13,12 +13,14 @@ namespace {
 std::atomic<FatalErrorPresenter> g_presenter{nullptr};
 std::atomic<bool> g_raised{false};
 
-Text LocationOf(const std::source_location& where) {
-    const char* file = where.file_name();
+Text LocationOf(const char* file, int line, const char* function) {
+    if (file == nullptr) {
+        return "?";
+    }
     if (const char* slash = std::strrchr(file, '/')) {
         file = slash + 1;
     }
-    return Text(file) + ":" + std::to_string(where.line()) + " " + where.function_name();
+    return Text(file) + ":" + std::to_string(line) + " " + (function == nullptr ? "" : function);
 }
 
 void WriteAll(int fd, const Text& text) {
@@ -48,15 +50,15 @@ void SetFatalErrorPresenter(FatalErrorPresenter presenter) {
     g_presenter.store(presenter, std::memory_order_release);
 }
 
-[[noreturn]] void FatalRuntimeError(const Text& message, std::optional<int> code,
-                                    std::source_location where) {
+[[noreturn]] void FatalRuntimeError(const Text& message, std::optional<int> code, const char* file,
+                                    int line, const char* function) {
     if (g_raised.exchange(true)) {
         // One box per process: a second failing thread waits for the first to end it.
         for (;;) {
             ::pause();
         }
     }
-    Text text = FatalErrorText(message, code, LocationOf(where));
+    Text text = FatalErrorText(message, code, LocationOf(file, line, function));
     if (FatalErrorPresenter presenter = g_presenter.load(std::memory_order_acquire)) {
         presenter(text);
     } else {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <optional>
-#include <source_location>
 
 #include "runtime/value_types.h"
 
@@ -11,8 +10,12 @@ namespace pandrel {
 // "运行时出错!\r\n", then "\r\n错误代码：<code>\r\n" when there is a code, then
 // "\r\n错误信息：<message>\r\n", then a line naming where it happened. Only the first
 // fatal error of the process is shown; another thread raising one meanwhile waits for the end.
+// The last three arguments name the caller (std::source_location is not available to every
+// compiler the project builds with).
 [[noreturn]] void FatalRuntimeError(const Text& message, std::optional<int> code = std::nullopt,
-                                    std::source_location where = std::source_location::current());
+                                    const char* file = __builtin_FILE(),
+                                    int line = __builtin_LINE(),
+                                    const char* function = __builtin_FUNCTION());
 
 // The whole text of the error box, for FatalRuntimeError and its tests.
 Text FatalErrorText(const Text& message, std::optional<int> code, const Text& location);

@@ -63,7 +63,9 @@ TEST(FatalDeathTest, InstalledPresenterShowsTheText) {
             SetFatalErrorPresenter(WriteMarkerPresenter);
             FatalRuntimeError("消息", 7);
         },
-        ExitedWithCode(255), "presented<运行时出错!\r\n\r\n错误代码：7\r\n\r\n错误信息：消息\r\n");
+        ExitedWithCode(255),
+        "presented<运行时出错!\r\n\r\n错误代码：7\r\n\r\n错误信息：消息\r\n\r\n出错位置：fatal_"
+        "test\\.cpp:[0-9]+ ");
 }
 
 TEST(LibraryBinding, BindsOnceAndKeepsTheAddress) {
