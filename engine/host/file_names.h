@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace dlengine {
+
+// A name from a listing is a plain file name, never a path: not empty, not "." or "..", no
+// "/" and no NUL, at most 255 bytes.
+bool IsSafeFileName(const std::string& name);
+
+// `folder` joined with `name`; a trailing "/" on the folder is not doubled.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// "name(n).ext": the number goes before the last dot, unless that dot starts the name.
+std::string NumberedName(const std::string& name, int n);
+
+// Renames `from` to `name` in `folder`. With `replace` an existing file of that name is
+// replaced; otherwise the first free of name, name(1), name(2)... is taken, atomically.
+// Returns the name used, or empty with errno set.
+std::string MoveIntoPlace(const std::string& from, const std::string& folder,
+                          const std::string& name, bool replace);
+
+} // namespace dlengine

@@ -1,0 +1,207 @@
+#include "host_loop.h"
+
+#include "protocol.h"
+#include "settings.h"
+#include "task.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <sys/socket.h>
+#include <vector>
+
+namespace dlengine {
+namespace {
+
+volatile sig_atomic_t g_terminate = 0;
+
+void OnTerminate(int) {
+    g_terminate = 1;
+}
+
+// Upper bound of one wait, so that retries, progress saves and speed samples stay on time.
+constexpr int kTickMs = 100;
+
+class Host {
+public:
+    Host(int socket, CURLM* multi)
+        : m_socket(socket), m_multi(multi), m_settings(HostSettings::FromEnvironment()) {}
+
+    ~Host() {
+        for (auto& [handle, task] : m_tasks) {
+            task->Stop();
+        }
+        m_tasks.clear();
+    }
+
+    int Run() {
+        std::vector<uint8_t> buffer(wire::kMaxMessage + 1);
+        while (!g_terminate) {
+            curl_waitfd command{m_socket, CURL_WAIT_POLLIN, 0};
+            curl_multi_poll(m_multi, &command, 1, kTickMs, nullptr);
+            if (command.revents != 0 && !ReadCommands(buffer)) {
+                break;
+            }
+            int running = 0;
+            curl_multi_perform(m_multi, &running);
+            Reap();
+            const auto now = Clock::now();
+            for (auto& [handle, task] : m_tasks) {
+                task->Tick(now);
+            }
+        }
+        return 0;
+    }
+
+private:
+    // Handles every waiting command; false when the library side is gone.
+    bool ReadCommands(std::vector<uint8_t>& buffer) {
+        while (true) {
+            const ssize_t got = recv(m_socket, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return true;
+            }
+            if (got <= 0) {
+                return false;
+            }
+            if (!Handle(buffer.data(), static_cast<size_t>(got))) {
+                return false;
+            }
+        }
+    }
+
+    bool Handle(const uint8_t* data, size_t size) {
+        wire::Header request;
+        if (size < sizeof request) {
+            return false;
+        }
+        std::memcpy(&request, data, sizeof request);
+        if (request.magic != wire::kMagic || request.version != wire::kVersion) {
+            return false;
+        }
+        wire::Header answer = request;
+        answer.result = 0;
+        TaskStatusInfo status{};
+        bool withStatus = false;
+        auto it = m_tasks.find(request.handle);
+        Task* task = it == m_tasks.end() ? nullptr : it->second.get();
+        switch (static_cast<wire::Op>(request.op)) {
+        case wire::Op::Hello:
+            answer.result = wire::kVersion;
+            break;
+        case wire::Op::Create:
+            if (size != sizeof request + sizeof(wire::CreatePayload) || task != nullptr ||
+                request.handle <= 0) {
+                break;
+            }
+            {
+                auto payload = std::make_unique<wire::CreatePayload>();
+                std::memcpy(payload.get(), data + sizeof request, sizeof *payload);
+                m_tasks[request.handle] = std::make_unique<Task>(
+                    request.handle, payload->params, payload->restore, m_multi, m_settings);
+            }
+            answer.result = 1;
+            break;
+        case wire::Op::Start:
+            if (task != nullptr) {
+                task->Start();
+                answer.result = 1;
+            }
+            break;
+        case wire::Op::Query:
+            withStatus = true;
+            if (task != nullptr) {
+                task->Fill(&status);
+                answer.result = 1;
+            }
+            break;
+        case wire::Op::Stop:
+            if (task != nullptr) {
+                task->Stop();
+                answer.result = 1;
+            }
+            break;
+        case wire::Op::Delete:
+            if (task != nullptr) {
+                task->Stop();
+                m_tasks.erase(it);
+                answer.result = 1;
+            }
+            break;
+        default:
+            return false;
+        }
+        return Reply(answer, withStatus ? &status : nullptr);
+    }
+
+    bool Reply(const wire::Header& answer, const TaskStatusInfo* status) {
+        uint8_t message[sizeof answer + sizeof(TaskStatusInfo)];
+        std::memcpy(message, &answer, sizeof answer);
+        size_t size = sizeof answer;
+        if (status != nullptr) {
+            std::memcpy(message + size, status, sizeof *status);
+            size += sizeof *status;
+        }
+        ssize_t sent;
+        do {
+            sent = send(m_socket, message, size, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        return sent == static_cast<ssize_t>(size);
+    }
+
+    void Reap() {
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
+            if (msg->msg != CURLMSG_DONE) {
+                continue;
+            }
+            // The message dies with its handle: copy what is needed first.
+            CURL* easy = msg->easy_handle;
+            const CURLcode code = msg->data.result;
+            Connection* connection = nullptr;
+            curl_easy_getinfo(easy, CURLINFO_PRIVATE, &connection);
+            if (connection != nullptr) {
+                connection->task->OnDone(connection, code);
+            }
+        }
+    }
+
+    int m_socket;
+    CURLM* m_multi;
+    HostSettings m_settings;
+    std::map<int32_t, std::unique_ptr<Task>> m_tasks;
+};
+
+} // namespace
+
+int RunHost(int socket) {
+    struct sigaction action {};
+    action.sa_handler = OnTerminate;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        return 1;
+    }
+    CURLM* multi = curl_multi_init();
+    if (multi == nullptr) {
+        return 1;
+    }
+    int code = 0;
+    {
+        Host host(socket, multi);
+        code = host.Run();
+    }
+    curl_multi_cleanup(multi);
+    curl_global_cleanup();
+    return code;
+}
+
+} // namespace dlengine

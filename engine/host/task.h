@@ -1,0 +1,145 @@
+#pragma once
+
+#include "dlengine.h"
+#include "progress_file.h"
+#include "settings.h"
+#include "task_files.h"
+
+#include <chrono>
+#include <cstdint>
+#include <curl/curl.h>
+#include <deque>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dlengine {
+
+using Clock = std::chrono::steady_clock;
+
+struct Connection;
+
+// A part of the file still to fetch: [pos, end). `owner` is the connection filling it, if any.
+struct Segment {
+    int64_t pos = 0;
+    int64_t end = 0;
+    Connection* owner = nullptr;
+};
+
+// Why a connection ended early, decided inside libcurl's callbacks (which must not touch the
+// multi handle) and acted on when libcurl reports the transfer done.
+enum class Verdict { None, Retry, RetryNow, StartOver, RefusedHttp, Disk };
+
+// One HTTP request of a task.
+struct Connection {
+    class Task* task = nullptr;
+    CURL* easy = nullptr;
+    curl_slist* headers = nullptr;
+    Segment* segment = nullptr; // ranged downloads only
+    bool probe = false;         // the first request, which learns size and range support
+    int64_t requestStart = 0;
+    int64_t writePos = 0; // next offset, single-connection downloads
+    bool checked = false; // the response was accepted
+    bool gotData = false;
+    Verdict verdict = Verdict::None;
+    // The last response's head (redirects reset it).
+    long status = 0;
+    int64_t rangeStart = -1;
+    int64_t rangeTotal = -1; // -1: no Content-Range or "*"
+    int64_t contentLength = -1;
+    std::string etag;
+    std::string lastModified;
+    char error[CURL_ERROR_SIZE] = {};
+};
+
+// One download. Owned and driven by the host's single event loop; never touched by any other
+// thread. Handles in libcurl point at its connections, so a task stops them all before it goes.
+class Task {
+public:
+    Task(int32_t handle, const TaskCreateParams& params, const TaskStatusInfo& restore,
+         CURLM* multi, const HostSettings& settings);
+    ~Task();
+    Task(const Task&) = delete;
+    Task& operator=(const Task&) = delete;
+
+    // Starts or resumes; a failed task tries again from its progress.
+    void Start();
+    // Ends every request, saves the progress and closes the files.
+    void Stop();
+    void Fill(TaskStatusInfo* info) const;
+    // Launches connections when due, saves progress at most once a second, samples speed.
+    void Tick(Clock::time_point now);
+    // libcurl finished a request of this task (any result).
+    void OnDone(Connection* connection, CURLcode code);
+
+    size_t OnData(Connection* connection, const char* data, size_t size);
+    void OnHeader(Connection* connection, const char* line, size_t size);
+
+private:
+    enum class State { Stopped, Running, Failed, Finished };
+    enum class Mode { Unknown, Ranged, Single };
+
+    // transfer.cpp
+    void Launch(Segment* segment, bool probe);
+    void LaunchDue();
+    bool Accept(Connection* c);
+    bool AcceptProbe(Connection* c);
+    bool AcceptResumeProbe(Connection* c);
+    Verdict Classify(const Connection* c) const;
+    bool Preallocate(int64_t total);
+    size_t WriteRanged(Connection* c, const char* data, size_t size);
+    size_t WriteSingle(Connection* c, const char* data, size_t size);
+    bool WriteAt(Connection* c, const char* data, size_t size, int64_t offset);
+    void CountFailure(Verdict verdict);
+    void DropConnection(Connection* c);
+    void DropAllConnections();
+
+    // task.cpp
+    void Fail(int code);
+    void Complete();
+    void StartOver();
+    bool SaveProgress();
+    Progress CurrentProgress() const;
+    int64_t Downloaded() const;
+    int SpeedNow() const;
+
+    int32_t m_handle;
+    std::string m_url;
+    std::string m_referer;
+    std::string m_cookies;
+    std::string m_name;
+    std::string m_folder;
+    bool m_replace;
+    bool m_resume;
+    CURLM* m_multi;
+    HostSettings m_settings;
+
+    State m_state = State::Stopped;
+    int m_failCode = DL_FAIL_NONE;
+    bool m_startedBefore = false;
+    std::string m_finalName;
+
+    TaskFiles m_files;
+    Mode m_mode = Mode::Unknown;
+    bool m_verified = false; // the server confirmed size and validators in this run
+    bool m_noRange = false;  // the server refused "bytes=0-" (an empty file)
+    int64_t m_total = -1;    // -1 while unknown
+    std::string m_etag;
+    std::string m_lastModified;
+    std::list<Segment> m_segments; // ordered by position
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    int64_t m_singleWritten = 0;
+    int64_t m_singleBest = 0; // furthest a single-connection run has reached
+    bool m_creatingFile = false;
+
+    int m_failures = 0; // consecutive failures without a new byte
+    Clock::time_point m_nextAttempt{};
+    Clock::time_point m_lastSave{};
+    bool m_dirty = false;
+
+    int64_t m_received = 0; // bytes received in this run, for the speed
+    std::deque<std::pair<Clock::time_point, int64_t>> m_samples;
+};
+
+} // namespace dlengine

@@ -1,0 +1,117 @@
+#include "utf16.h"
+
+#include <cstring>
+
+namespace dlengine {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+uint16_t UnitAt(const uint8_t* bytes, size_t index) {
+    return static_cast<uint16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Decodes one UTF-8 sequence at `i`; advances `i` past it. Overlong forms, surrogates and
+// truncated sequences give U+FFFD for their first byte only.
+char32_t NextCodePoint(const std::string& s, size_t& i) {
+    const auto lead = static_cast<uint8_t>(s[i]);
+    size_t length = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, cp = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, cp = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, cp = lead & 0x07, minimum = 0x10000;
+    } else {
+        ++i;
+        return kReplacement;
+    }
+    if (i + length > s.size()) {
+        ++i;
+        return kReplacement;
+    }
+    for (size_t k = 1; k < length; ++k) {
+        const auto c = static_cast<uint8_t>(s[i + k]);
+        if ((c & 0xC0) != 0x80) {
+            ++i;
+            return kReplacement;
+        }
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return kReplacement;
+    }
+    i += length;
+    return cp;
+}
+
+} // namespace
+
+std::string Utf16FieldToUtf8(const void* field, size_t units) {
+    const auto* bytes = static_cast<const uint8_t*>(field);
+    std::string out;
+    for (size_t i = 0; i < units; ++i) {
+        const uint16_t unit = UnitAt(bytes, i);
+        if (unit == 0) {
+            break;
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
+            const uint16_t low = UnitAt(bytes, i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? kReplacement : unit);
+    }
+    return out;
+}
+
+void Utf8ToUtf16Field(const std::string& text, void* field, size_t units) {
+    auto* bytes = static_cast<uint8_t*>(field);
+    std::memset(bytes, 0, units * 2);
+    size_t written = 0;
+    auto put = [&](uint16_t unit) {
+        if (written < units) {
+            bytes[2 * written] = static_cast<uint8_t>(unit & 0xFF);
+            bytes[2 * written + 1] = static_cast<uint8_t>(unit >> 8);
+            ++written;
+        }
+    };
+    for (size_t i = 0; i < text.size() && written < units;) {
+        const char32_t cp = NextCodePoint(text, i);
+        if (cp >= 0x10000) {
+            put(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            put(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            put(static_cast<uint16_t>(cp));
+        }
+    }
+}
+
+} // namespace dlengine

@@ -1,0 +1,325 @@
+// Downloads through the six C functions, against a loopback server the tests script.
+
+#include "engine_fixture.h"
+#include "utf16.h"
+
+#include "support/wait_for.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+constexpr size_t kMiB = 1 << 20;
+
+std::set<std::string> FolderEntries(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.insert(name);
+            }
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+std::string StatusName(const TaskStatusInfo& s) {
+    return dlengine::Utf16FieldToUtf8(s.szFilename, 260);
+}
+
+struct ServeCase {
+    const char* label;
+    size_t size;
+    bool ranges;
+    bool sendLength;
+    bool redirect;
+    int dropTimes;        // responses cut short after 100 KiB
+    int stallTimes;       // responses that go silent after 64 KiB
+    bool manyConnections; // the server must see more than one range request
+};
+
+class DownloadCases : public EngineTest, public ::testing::WithParamInterface<ServeCase> {};
+
+TEST_P(DownloadCases, FileArrivesWholeAndTheWorkFilesAreGone) {
+    const ServeCase& c = GetParam();
+    ServedFile file;
+    file.body = MakeBody(c.size, static_cast<unsigned>(c.size));
+    file.ranges = c.ranges;
+    file.sendLength = c.sendLength;
+    file.dropAfter = 100 * 1024;
+    file.dropTimes = c.dropTimes;
+    file.stallAfter = 64 * 1024;
+    file.stallTimes = c.stallTimes;
+    m_server->Serve("/f.bin", file);
+    std::string url = m_server->Url("/f.bin");
+    if (c.redirect) {
+        ServedFile hop;
+        hop.redirectTo = m_server->Url("/f.bin");
+        m_server->Serve("/hop", hop);
+        url = m_server->Url("/hop");
+    }
+    const int32_t h = Create(url, "f.bin");
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(Query(h).stat, DL_STAT_STOPPED);
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << c.label << " stat " << s.stat << " fail " << s.fail_code;
+    EXPECT_EQ(s.nTotalSize, static_cast<int64_t>(c.size));
+    EXPECT_EQ(s.nTotalDownload, static_cast<int64_t>(c.size));
+    EXPECT_FLOAT_EQ(s.fPercent, 1.0f);
+    EXPECT_EQ(StatusName(s), "f.bin");
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body)) << c.label;
+    EXPECT_EQ(FolderEntries(Dir()), std::set<std::string>{"f.bin"}) << c.label;
+    if (c.manyConnections) {
+        std::set<long long> starts;
+        for (const LoggedRequest& r : m_server->Log()) {
+            starts.insert(r.rangeStart);
+            EXPECT_EQ(r.userAgent, "dlengine/1.0");
+        }
+        EXPECT_GT(starts.size(), 2u) << c.label;
+    }
+    DL_DeleteTask(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, DownloadCases,
+    ::testing::Values(ServeCase{"ranged", 6 * kMiB + 123, true, true, false, 0, 0, true},
+                      ServeCase{"no ranges", 2 * kMiB + 7, false, true, false, 0, 0, false},
+                      ServeCase{"no ranges no length", 1 * kMiB + 3, false, false, false, 0, 0,
+                                false},
+                      ServeCase{"redirected", 3 * kMiB, true, true, true, 0, 0, true},
+                      ServeCase{"small", 1000, true, true, false, 0, 0, false},
+                      ServeCase{"empty", 0, true, true, false, 0, 0, false},
+                      ServeCase{"ranged drops", 4 * kMiB, true, true, false, 3, 0, false},
+                      ServeCase{"unranged drops", 1 * kMiB, false, true, false, 2, 0, false},
+                      ServeCase{"no length drops", 1 * kMiB, false, false, false, 2, 0, false},
+                      ServeCase{"stall", 2 * kMiB, true, true, false, 0, 1, false}),
+    [](const ::testing::TestParamInfo<ServeCase>& info) {
+        std::string name = info.param.label;
+        for (char& ch : name) {
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        }
+        return name;
+    });
+
+struct RefusalCase {
+    const char* label;
+    std::string name;
+    std::string url; // "" uses the server's /f.bin
+    int status;      // the server's answer for /f.bin (0: the file itself)
+    int failCode;
+};
+
+class RefusalCases : public EngineTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalCases, FailWithTheirCodeAndLeaveNoFinalFile) {
+    const RefusalCase& c = GetParam();
+    ServedFile file;
+    file.body = MakeBody(300 * 1024, 7);
+    file.status = c.status;
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(c.url.empty() ? m_server->Url("/f.bin") : c.url, c.name);
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    EXPECT_FALSE(WaitFinished(h, &s)) << c.label;
+    EXPECT_EQ(s.stat, DL_STAT_FAILED) << c.label;
+    EXPECT_EQ(s.fail_code, c.failCode) << c.label;
+    const auto left = FolderEntries(Dir());
+    EXPECT_EQ(left.count(c.name), 0u) << c.label;
+    if (c.failCode == DL_FAIL_FILENAME || c.failCode == DL_FAIL_URL) {
+        EXPECT_TRUE(left.empty()) << c.label;
+        EXPECT_TRUE(m_server->Log().empty()) << c.label;
+    }
+    DL_DeleteTask(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusalCases,
+    ::testing::Values(RefusalCase{"not found", "f.bin", "", 404, DL_FAIL_HTTP},
+                      RefusalCase{"forbidden", "f.bin", "", 403, DL_FAIL_HTTP},
+                      RefusalCase{"gone", "f.bin", "", 410, DL_FAIL_HTTP},
+                      RefusalCase{"always busy", "f.bin", "", 503, DL_FAIL_NETWORK},
+                      RefusalCase{"empty name", "", "", 0, DL_FAIL_FILENAME},
+                      RefusalCase{"dot", ".", "", 0, DL_FAIL_FILENAME},
+                      RefusalCase{"dot dot", "..", "", 0, DL_FAIL_FILENAME},
+                      RefusalCase{"slash", "../escape.bin", "", 0, DL_FAIL_FILENAME},
+                      RefusalCase{"absolute", "/tmp/x.bin", "", 0, DL_FAIL_FILENAME},
+                      RefusalCase{"too long", std::string(256, 'n'), "", 0, DL_FAIL_FILENAME},
+                      RefusalCase{"ftp", "f.bin", "ftp://127.0.0.1/f.bin", 0, DL_FAIL_URL},
+                      RefusalCase{"no url", "f.bin", "nonsense", 0, DL_FAIL_URL}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) {
+        std::string name = info.param.label;
+        for (char& ch : name) {
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        }
+        return name;
+    });
+
+TEST_F(EngineTest, UnknownHandlesReadAsNoTask) {
+    TaskStatusInfo s{};
+    s.stat = 99;
+    EXPECT_EQ(DL_QueryTaskInfoEx(987654, &s), 0);
+    EXPECT_EQ(s.stat, DL_STAT_NONE);
+    EXPECT_EQ(DL_StartTask(987654), 0);
+    const int32_t a = Create(m_server->Url("/x"), "x");
+    const int32_t b = Create(m_server->Url("/x"), "x");
+    EXPECT_GT(a, 0);
+    EXPECT_GT(b, a);
+    EXPECT_EQ(DL_DeleteTask(a), 1);
+    EXPECT_EQ(Query(a).stat, DL_STAT_NONE);
+    EXPECT_EQ(DL_DeleteTask(a), 0);
+    EXPECT_EQ(Create(m_server->Url("/x"), "x"), b + 1); // handles are never reused
+    DL_DeleteTask(b);
+    DL_DeleteTask(b + 1);
+}
+
+TEST_F(EngineTest, AnExistingFileGetsANumberedNameUnlessReplacing) {
+    ServedFile file;
+    file.body = MakeBody(200 * 1024, 3);
+    m_server->Serve("/f.bin", file);
+    std::ofstream(PathOf("f.bin")) << "mine";
+    TaskOptions keep;
+    keep.replace = false;
+    const int32_t h1 = Create(m_server->Url("/f.bin"), "f.bin", keep);
+    DL_StartTask(h1);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h1, &s));
+    EXPECT_EQ(StatusName(s), "f(1).bin");
+    EXPECT_EQ(ReadFile(PathOf("f.bin")), "mine");
+    EXPECT_EQ(ReadFile(PathOf("f(1).bin")), file.body);
+
+    const int32_t h2 = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h2);
+    ASSERT_TRUE(WaitFinished(h2, &s));
+    EXPECT_EQ(StatusName(s), "f.bin");
+    EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body);
+    DL_DeleteTask(h1);
+    DL_DeleteTask(h2);
+}
+
+// A slow file, so that a test can act while the download is under way.
+ServedFile SlowFile(size_t size, unsigned seed) {
+    ServedFile file;
+    file.body = MakeBody(size, seed);
+    file.etag = "\"v1\"";
+    file.bytesPerSecond = 512 * 1024;
+    return file;
+}
+
+bool HasSomeBytes(const TaskStatusInfo& s) {
+    return s.stat == DL_STAT_DOWNLOADING && s.nTotalDownload > 256 * 1024;
+}
+
+TEST_F(EngineTest, StopThenStartContinuesWhereItWas) {
+    const ServedFile file = SlowFile(3 * kMiB, 11);
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
+    EXPECT_TRUE(IsFileLocked(PathOf("f.bin.td")));
+    EXPECT_TRUE(IsFileLocked(PathOf("f.bin.td.cfg")));
+    DL_StopTask(h);
+    const TaskStatusInfo stopped = Query(h);
+    EXPECT_EQ(stopped.stat, DL_STAT_STOPPED);
+    EXPECT_GT(stopped.nTotalDownload, 0);
+    EXPECT_TRUE(FileExists(PathOf("f.bin.td.cfg")));
+    EXPECT_FALSE(IsFileLocked(PathOf("f.bin.td")));
+    const size_t before = m_server->Log().size();
+
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << s.fail_code;
+    EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body);
+    const auto log = m_server->Log();
+    ASSERT_GT(log.size(), before);
+    for (size_t i = before; i < log.size(); ++i) {
+        EXPECT_GT(log[i].rangeStart, 0) << "request " << i << " started over";
+    }
+    DL_DeleteTask(h);
+}
+
+TEST_F(EngineTest, DeleteReleasesTheLocksAndKeepsTheFiles) {
+    m_server->Serve("/f.bin", SlowFile(3 * kMiB, 12));
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
+    EXPECT_TRUE(IsFileLocked(PathOf("f.bin.td")));
+    DL_StopTask(h);
+    DL_DeleteTask(h);
+    EXPECT_EQ(Query(h).stat, DL_STAT_NONE);
+    EXPECT_TRUE(FileExists(PathOf("f.bin.td")));
+    EXPECT_FALSE(IsFileLocked(PathOf("f.bin.td")));
+    EXPECT_FALSE(IsFileLocked(PathOf("f.bin.td.cfg")));
+}
+
+TEST_F(EngineTest, ResumeAfterTheFileChangedStartsOver) {
+    m_server->Serve("/f.bin", SlowFile(3 * kMiB, 13));
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
+    DL_StopTask(h);
+    ServedFile changed = SlowFile(2 * kMiB + 5, 14);
+    changed.etag = "\"v2\"";
+    changed.bytesPerSecond = 0;
+    m_server->Serve("/f.bin", changed);
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << s.fail_code;
+    EXPECT_EQ(s.nTotalSize, static_cast<int64_t>(changed.body.size()));
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(changed.body));
+    DL_DeleteTask(h);
+}
+
+TEST_F(EngineTest, KilledHostIsReplacedAndTheFileCompletes) {
+    ServedFile file = SlowFile(4 * kMiB, 15);
+    file.bytesPerSecond = 1024 * 1024;
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
+    // Let a progress record reach the disk, then kill the host without warning.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const int pid = FindHostPid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
+    EXPECT_NE(FindHostPid(), pid);
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
+    DL_DeleteTask(h);
+}
+
+#ifdef DLGET_PATH
+TEST_F(EngineTest, AnotherProcessResumesAStoppedTask) {
+    const ServedFile file = SlowFile(3 * kMiB, 16);
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
+    DL_StopTask(h);
+    DL_DeleteTask(h);
+    const size_t before = m_server->Log().size();
+
+    const std::string command = std::string(DLGET_PATH) + " -q -o f.bin -d '" + Dir() + "' '" +
+                                m_server->Url("/f.bin") + "' > /dev/null";
+    const int rc = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(rc));
+    EXPECT_EQ(WEXITSTATUS(rc), 0);
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
+    const auto log = m_server->Log();
+    ASSERT_GT(log.size(), before);
+    EXPECT_GT(log[before].rangeStart, 0) << "the new process started over";
+}
+#endif
+
+} // namespace

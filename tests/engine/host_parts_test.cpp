@@ -1,0 +1,138 @@
+// Pieces of the host that guard the disk: file-name checks, final names and progress records.
+
+#include "file_names.h"
+#include "progress_file.h"
+
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+TEST(FileNames, OnlyPlainNamesAreSafe) {
+    const struct {
+        std::string name;
+        bool safe;
+    } cases[] = {
+        {"a.txt", true},
+        {"\xE4\xB8\x8B\xE8\xBD\xBD.zip", true},
+        {"..a", true},
+        {".hidden", true},
+        {std::string(255, 'n'), true},
+        {"", false},
+        {".", false},
+        {"..", false},
+        {"a/b", false},
+        {"/etc/passwd", false},
+        {"../x", false},
+        {std::string("a\0b", 3), false},
+        {std::string(256, 'n'), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dlengine::IsSafeFileName(c.name), c.safe) << "'" << c.name << "'";
+    }
+}
+
+TEST(FileNames, NumberGoesBeforeTheLastExtension) {
+    const struct {
+        const char* name;
+        int n;
+        const char* expected;
+    } cases[] = {
+        {"a.txt", 1, "a(1).txt"},     {"a.tar.gz", 2, "a.tar(2).gz"}, {"noext", 3, "noext(3)"},
+        {".hidden", 1, ".hidden(1)"}, {"dot.", 1, "dot(1)."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dlengine::NumberedName(c.name, c.n), c.expected);
+    }
+}
+
+TEST(FileNames, JoinDoesNotDoubleTheSlash) {
+    EXPECT_EQ(dlengine::JoinPath("/d/", "a"), "/d/a");
+    EXPECT_EQ(dlengine::JoinPath("/d", "a"), "/d/a");
+}
+
+class MoveIntoPlaceTest : public SandboxTest {
+protected:
+    void Write(const std::string& name, const std::string& text) {
+        std::ofstream(PathOf(name), std::ios::binary) << text;
+    }
+    std::string Read(const std::string& name) {
+        std::ifstream in(PathOf(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(MoveIntoPlaceTest, TakesTheFirstFreeNumberedName) {
+    Write("a.bin", "old");
+    Write("a(1).bin", "older");
+    Write("a.bin.td", "new");
+    EXPECT_EQ(dlengine::MoveIntoPlace(PathOf("a.bin.td"), Dir() + "/", "a.bin", false), "a(2).bin");
+    EXPECT_EQ(Read("a.bin"), "old");
+    EXPECT_EQ(Read("a(1).bin"), "older");
+    EXPECT_EQ(Read("a(2).bin"), "new");
+}
+
+TEST_F(MoveIntoPlaceTest, ReplacesWhenAsked) {
+    Write("a.bin", "old");
+    Write("a.bin.td", "new");
+    EXPECT_EQ(dlengine::MoveIntoPlace(PathOf("a.bin.td"), Dir(), "a.bin", true), "a.bin");
+    EXPECT_EQ(Read("a.bin"), "new");
+    struct stat st {};
+    EXPECT_NE(stat(PathOf("a.bin.td").c_str(), &st), 0);
+}
+
+dlengine::Progress SampleProgress() {
+    dlengine::Progress p;
+    p.total = 10 << 20;
+    p.etag = "\"abc\"";
+    p.lastModified = "Wed, 21 Oct 2015 07:28:00 GMT";
+    p.missing = {{100, 2000}, {5000, 9000}, {(10 << 20) - 7, 10 << 20}};
+    return p;
+}
+
+TEST(ProgressRecord, RoundTrips) {
+    const dlengine::Progress p = SampleProgress();
+    dlengine::Progress back;
+    ASSERT_TRUE(dlengine::DecodeProgress(dlengine::EncodeProgress(p), &back));
+    EXPECT_EQ(back.total, p.total);
+    EXPECT_EQ(back.etag, p.etag);
+    EXPECT_EQ(back.lastModified, p.lastModified);
+    ASSERT_EQ(back.missing.size(), p.missing.size());
+    for (size_t i = 0; i < p.missing.size(); ++i) {
+        EXPECT_EQ(back.missing[i].begin, p.missing[i].begin);
+        EXPECT_EQ(back.missing[i].end, p.missing[i].end);
+    }
+    EXPECT_EQ(back.MissingBytes(), 1900 + 4000 + 7);
+}
+
+TEST(ProgressRecord, AnyDamagedByteOrShortenedRecordIsRefused) {
+    const std::string good = dlengine::EncodeProgress(SampleProgress());
+    dlengine::Progress out;
+    for (size_t i = 0; i < good.size(); ++i) {
+        std::string bad = good;
+        bad[i] = static_cast<char>(bad[i] ^ 0x01);
+        EXPECT_FALSE(dlengine::DecodeProgress(bad, &out)) << "flipped byte " << i;
+        EXPECT_FALSE(dlengine::DecodeProgress(good.substr(0, i), &out)) << "cut at " << i;
+    }
+    EXPECT_FALSE(dlengine::DecodeProgress(good + "x", &out));
+}
+
+TEST(ProgressRecord, RangesOutsideTheFileOrOverlappingAreRefused) {
+    const std::vector<std::vector<dlengine::ByteRange>> bad = {
+        {{0, (10 << 20) + 1}}, {{100, 100}},           {{500, 400}},
+        {{0, 100}, {50, 200}}, {{300, 400}, {0, 100}}, {{-5, 10}},
+    };
+    for (const auto& ranges : bad) {
+        dlengine::Progress p = SampleProgress();
+        p.missing = ranges;
+        dlengine::Progress out;
+        EXPECT_FALSE(dlengine::DecodeProgress(dlengine::EncodeProgress(p), &out))
+            << ranges.front().begin << "-" << ranges.front().end;
+    }
+}
+
+} // namespace

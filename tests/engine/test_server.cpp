@@ -1,0 +1,240 @@
+#include "test_server.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kChunk = 16 * 1024;
+
+std::string HeaderValue(const std::string& head, const char* name) {
+    const size_t n = std::strlen(name);
+    size_t pos = 0;
+    while ((pos = head.find("\r\n", pos)) != std::string::npos) {
+        pos += 2;
+        if (strncasecmp(head.c_str() + pos, name, n) == 0 && head[pos + n] == ':') {
+            const size_t end = head.find("\r\n", pos);
+            std::string value = head.substr(pos + n + 1, end - pos - n - 1);
+            value.erase(0, value.find_first_not_of(' '));
+            return value;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+TestServer::TestServer() {
+    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (m_listen < 0 || bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(m_listen, 64) != 0 ||
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        throw std::runtime_error("cannot listen on loopback");
+    }
+    m_port = ntohs(addr.sin_port);
+    m_acceptor = std::thread([this] { AcceptLoop(); });
+}
+
+TestServer::~TestServer() {
+    m_stopping = true;
+    shutdown(m_listen, SHUT_RDWR);
+    m_acceptor.join();
+    close(m_listen);
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard lock(m_mutex);
+        workers.swap(m_workers);
+    }
+    for (auto& t : workers) {
+        t.join();
+    }
+}
+
+std::string TestServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+void TestServer::Serve(const std::string& path, const ServedFile& file) {
+    std::lock_guard lock(m_mutex);
+    m_files[path] = file;
+}
+
+std::vector<LoggedRequest> TestServer::Log() const {
+    std::lock_guard lock(m_mutex);
+    return m_log;
+}
+
+void TestServer::AcceptLoop() {
+    while (!m_stopping) {
+        pollfd p{m_listen, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) {
+            continue;
+        }
+        const int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        std::lock_guard lock(m_mutex);
+        m_workers.emplace_back([this, fd] {
+            HandleConnection(fd);
+            close(fd);
+        });
+    }
+}
+
+bool TestServer::SendAll(int fd, const char* data, size_t size) {
+    while (size > 0 && !m_stopping) {
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return size == 0;
+}
+
+void TestServer::HandleConnection(int fd) {
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) {
+            return;
+        }
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            return;
+        }
+        head.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t sp1 = head.find(' ');
+    const size_t sp2 = head.find(' ', sp1 + 1);
+    if (sp1 == std::string::npos || sp2 == std::string::npos) {
+        return;
+    }
+    const std::string path = head.substr(sp1 + 1, sp2 - sp1 - 1);
+    long long first = -1, last = -1;
+    const std::string range = HeaderValue(head, "Range");
+    if (!range.empty() && std::sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last) < 1) {
+        first = -1;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_log.push_back(LoggedRequest{path, first, HeaderValue(head, "User-Agent")});
+    }
+    Answer(fd, path, first, last);
+}
+
+void TestServer::Answer(int fd, const std::string& path, long long first, long long last) {
+    ServedFile f;
+    int dropAfter = -1, stallAfter = -1;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_files.find(path);
+        if (it == m_files.end()) {
+            f.status = 404;
+        } else {
+            f = it->second;
+            ServedFile& live = it->second;
+            if (live.statusTimes > 0 && --live.statusTimes == 0) {
+                live.status = 0;
+            }
+            if (live.dropTimes > 0) {
+                --live.dropTimes;
+                dropAfter = live.dropAfter;
+            }
+            if (live.stallTimes > 0) {
+                --live.stallTimes;
+                stallAfter = live.stallAfter;
+            }
+        }
+    }
+    std::string head;
+    if (!f.redirectTo.empty()) {
+        head = "HTTP/1.1 302 Found\r\nLocation: " + f.redirectTo +
+               "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        SendAll(fd, head.data(), head.size());
+        return;
+    }
+    if (f.status != 0) {
+        head = "HTTP/1.1 " + std::to_string(f.status) +
+               " Scripted\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        SendAll(fd, head.data(), head.size());
+        return;
+    }
+    const long long size = static_cast<long long>(f.body.size());
+    long long begin = 0, end = size; // [begin, end)
+    if (f.ranges && first >= 0) {
+        if (first >= size) {
+            head = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+                   std::to_string(size) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            SendAll(fd, head.data(), head.size());
+            return;
+        }
+        begin = first;
+        end = last >= first ? std::min(last + 1, size) : size;
+        head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(begin) +
+               "-" + std::to_string(end - 1) + "/" + std::to_string(size) + "\r\n";
+    } else {
+        head = "HTTP/1.1 200 OK\r\n";
+    }
+    if (f.ranges) {
+        head += "Accept-Ranges: bytes\r\n";
+    }
+    if (!f.etag.empty()) {
+        head += "ETag: " + f.etag + "\r\n";
+    }
+    if (f.sendLength) {
+        head += "Content-Length: " + std::to_string(end - begin) + "\r\n";
+    }
+    head += "Connection: close\r\n\r\n";
+    if (!SendAll(fd, head.data(), head.size())) {
+        return;
+    }
+    long long sent = 0;
+    const auto started = std::chrono::steady_clock::now();
+    while (begin + sent < end && !m_stopping) {
+        long long n = std::min<long long>(kChunk, end - begin - sent);
+        if (dropAfter >= 0) {
+            if (sent >= dropAfter) {
+                return;
+            }
+            n = std::min<long long>(n, dropAfter - sent);
+        }
+        if (stallAfter >= 0 && sent >= stallAfter) {
+            // Hold the connection open and silent until the client gives up.
+            char probe;
+            while (!m_stopping) {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 50) > 0 && recv(fd, &probe, 1, MSG_DONTWAIT) == 0) {
+                    break;
+                }
+            }
+            return;
+        }
+        if (stallAfter >= 0) {
+            n = std::min<long long>(n, stallAfter - sent);
+        }
+        if (!SendAll(fd, f.body.data() + begin + sent, static_cast<size_t>(n))) {
+            return;
+        }
+        sent += n;
+        if (f.bytesPerSecond > 0) {
+            const auto due = started + std::chrono::microseconds(sent * 1000000 / f.bytesPerSecond);
+            std::this_thread::sleep_until(due);
+        }
+    }
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// How the loopback server answers one path.
+struct ServedFile {
+    std::string body;
+    bool ranges = true;     // honour "Range: bytes=a-b"
+    bool sendLength = true; // announce Content-Length (else the end is the connection's close)
+    std::string etag;
+    std::string redirectTo; // answer 302 to this path instead
+    int status = 0;         // answer this status with an empty body instead
+    int statusTimes = -1;   // ... for this many requests only (-1: always)
+    int dropAfter = -1;     // close after this many body bytes ...
+    int dropTimes = 0;      // ... in this many responses
+    int stallAfter = -1;    // stop sending after this many body bytes, without closing ...
+    int stallTimes = 0;     // ... in this many responses
+    int bytesPerSecond = 0; // pace each response (0: as fast as possible)
+};
+
+// One logged request: its path and the first byte it asked for (-1 without a Range header).
+struct LoggedRequest {
+    std::string path;
+    long long rangeStart = -1;
+    std::string userAgent;
+};
+
+// An HTTP/1.1 server on 127.0.0.1 with a thread per connection; every answer closes its
+// connection. Scripted per path so that tests can drop, stall, refuse or redirect.
+class TestServer {
+public:
+    TestServer();
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    std::string Url(const std::string& path) const;
+    void Serve(const std::string& path, const ServedFile& file);
+    std::vector<LoggedRequest> Log() const;
+
+private:
+    void AcceptLoop();
+    void HandleConnection(int fd);
+    bool SendAll(int fd, const char* data, size_t size);
+    void Answer(int fd, const std::string& path, long long first, long long last);
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_acceptor;
+    mutable std::mutex m_mutex;
+    std::map<std::string, ServedFile> m_files;
+    std::vector<LoggedRequest> m_log;
+    std::vector<std::thread> m_workers;
+};

@@ -1,0 +1,156 @@
+// dlget URL [-o name] [-d dir] [-c connections] [-q]
+// Downloads one file through the engine and prints its progress on one line. Exits 0 with the
+// final path on stdout, or with the engine's fail code (1 to 6) on failure.
+
+#include "dlengine.h"
+#include "utf16.h"
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+struct Options {
+    std::string url;
+    std::string name;
+    std::string dir = ".";
+    std::string connections;
+    bool quiet = false;
+};
+
+int Usage() {
+    std::fprintf(stderr, "usage: dlget URL [-o name] [-d dir] [-c connections] [-q]\n");
+    return 64;
+}
+
+bool Parse(int argc, char** argv, Options* o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "-o" && hasValue) {
+            o->name = argv[++i];
+        } else if (arg == "-d" && hasValue) {
+            o->dir = argv[++i];
+        } else if (arg == "-c" && hasValue) {
+            o->connections = argv[++i];
+        } else if (arg == "-q") {
+            o->quiet = true;
+        } else if (!arg.empty() && arg[0] != '-' && o->url.empty()) {
+            o->url = arg;
+        } else {
+            return false;
+        }
+    }
+    return !o->url.empty();
+}
+
+// The last path segment of the URL, without its query.
+std::string NameFromUrl(const std::string& url) {
+    std::string path = url.substr(0, url.find_first_of("?#"));
+    const auto slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name.empty() || path.find("://") + 2 == slash ? std::string("download.bin") : name;
+}
+
+std::string Human(double bytes) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int u = 0;
+    while (bytes >= 1024 && u < 4) {
+        bytes /= 1024;
+        ++u;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", bytes, units[u]);
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!Parse(argc, argv, &o)) {
+        return Usage();
+    }
+    if (!o.connections.empty()) {
+        setenv("DLENGINE_CONNECTIONS", o.connections.c_str(), 1);
+    }
+    if (o.name.empty()) {
+        o.name = NameFromUrl(o.url);
+    }
+    char resolved[PATH_MAX];
+    if (realpath(o.dir.c_str(), resolved) == nullptr) {
+        std::fprintf(stderr, "dlget: no such folder: %s\n", o.dir.c_str());
+        return DL_FAIL_DISK;
+    }
+    const std::string dir = std::string(resolved) + "/";
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    if (DL_Init() == 0) {
+        std::fprintf(stderr, "dlget: the engine did not start\n");
+        return DL_FAIL_HOST_LOST;
+    }
+    auto params = std::make_unique<TaskCreateParams>();
+    std::memset(params.get(), 0, sizeof *params);
+    dlengine::Utf8ToUtf16Field(o.url, params->szTaskUrl, 2084);
+    dlengine::Utf8ToUtf16Field(o.name, params->szFilename, 260);
+    dlengine::Utf8ToUtf16Field(dir, params->szSavePath, 260);
+    params->nReserved1 = 5;
+    params->DisableAutoRename = 1;
+    params->IsResume = 1;
+    const int32_t handle = DL_CreateTask(params.get());
+    DL_StartTask(handle);
+
+    TaskStatusInfo s{};
+    const auto started = std::chrono::steady_clock::now();
+    while (true) {
+        DL_QueryTaskInfoEx(handle, &s);
+        if (!o.quiet) {
+            std::fprintf(stderr, "\r%5.1f%%  %s / %s  %s/s  %d/%d connections    ",
+                         s.fPercent * 100.0, Human(static_cast<double>(s.nTotalDownload)).c_str(),
+                         s.nTotalSize > 0 ? Human(static_cast<double>(s.nTotalSize)).c_str() : "?",
+                         Human(s.nSpeed).c_str(), s.nSrcUsing, s.nSrcTotal);
+        }
+        if (s.stat == DL_STAT_FINISHED || s.stat == DL_STAT_FAILED || s.stat == DL_STAT_NONE ||
+            g_interrupted) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    if (!o.quiet) {
+        std::fprintf(stderr, "\n");
+    }
+    if (g_interrupted) {
+        DL_StopTask(handle);
+        DL_DeleteTask(handle);
+        std::fprintf(stderr, "dlget: stopped; starting again resumes\n");
+        return 130;
+    }
+    DL_DeleteTask(handle);
+    if (s.stat != DL_STAT_FINISHED) {
+        std::fprintf(stderr, "dlget: failed, fail_code %d\n", s.fail_code);
+        return s.fail_code != 0 ? s.fail_code : DL_FAIL_HOST_LOST;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!o.quiet) {
+        std::fprintf(stderr, "%s in %.2f s (%s/s)\n",
+                     Human(static_cast<double>(s.nTotalSize)).c_str(), seconds,
+                     Human(s.nTotalSize / (seconds > 0 ? seconds : 1)).c_str());
+    }
+    std::printf("%s%s\n", dir.c_str(), dlengine::Utf16FieldToUtf8(s.szFilename, 260).c_str());
+    return 0;
+}
