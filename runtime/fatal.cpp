@@ -52,6 +52,13 @@ void SetFatalErrorPresenter(FatalErrorPresenter presenter) {
 
 [[noreturn]] void FatalRuntimeError(const Text& message, std::optional<int> code, const char* file,
                                     int line, const char* function) {
+    thread_local bool raising = false;
+    if (raising) {
+        // The presenter itself failed: no second box, end at once.
+        WriteAll(STDERR_FILENO, FatalErrorText(message, code, LocationOf(file, line, function)));
+        std::_Exit(255);
+    }
+    raising = true;
     if (g_raised.exchange(true)) {
         // One box per process: a second failing thread waits for the first to end it.
         for (;;) {

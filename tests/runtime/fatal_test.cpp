@@ -68,6 +68,20 @@ TEST(FatalDeathTest, InstalledPresenterShowsTheText) {
         "test\\.cpp:[0-9]+ ");
 }
 
+void FailingPresenter(const Text&) {
+    Remainder({1, 0});
+}
+
+TEST(FatalDeathTest, PresenterThatFailsStillEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            SetFatalErrorPresenter(FailingPresenter);
+            FatalRuntimeError("first", 2);
+        },
+        ExitedWithCode(255), "错误信息：不能求余数于零");
+}
+
 TEST(LibraryBinding, BindsOnceAndKeepsTheAddress) {
     using StrlenFn = std::size_t(const char*);
     LibraryFunction<StrlenFn> strlenFn("libc.so.6", "strlen");
