@@ -10,13 +10,13 @@ namespace pandrel {
 
 namespace {
 
-struct FieldSpec {
+struct FieldLayout {
     const char* name;
     int size;
 };
 
 // Field order and sizes are the engine's record layouts; offsets follow from them.
-constexpr FieldSpec kStatusFields[] = {
+constexpr FieldLayout kStatusFields[] = {
     {"stat", 4},
     {"fail_code", 4},
     {"szFilename", 520},
@@ -150,7 +150,7 @@ void* TaskStatusInfo::Init() {
     if (m_buffer.Init(1, 0xCC, kTaskStatusInfoSize, 1024) == nullptr) {
         return nullptr;
     }
-    for (const FieldSpec& field : kStatusFields) {
+    for (const FieldLayout& field : kStatusFields) {
         m_buffer.AddField(field.name, field.size);
     }
     // Until the engine answers a query, the task reads as state 2.
