@@ -1,8 +1,10 @@
 #pragma once
 
 #include <optional>
+#include <type_traits>
 #include <variant>
 
+#include "runtime/array.h"
 #include "runtime/value_types.h"
 
 namespace pandrel {
@@ -21,6 +23,17 @@ Bytes ToBytes(float value);
 Bytes ToBytes(double value);
 Bytes ToBytes(bool value);
 Bytes ToBytes(DateTime value);
+
+// An array of numbers: every member's bytes in order.
+template <typename T>
+requires std::is_arithmetic_v<T> Bytes ToBytes(const Array<T>& values) {
+    Bytes out;
+    for (const T& value : values) {
+        Bytes one = ToBytes(value);
+        out.insert(out.end(), one.begin(), one.end());
+    }
+    return out;
+}
 
 Bytes LeftBytes(const Bytes& buffer, int n);
 Bytes MidBytes(const Bytes& buffer, int start, int n);

@@ -32,6 +32,7 @@ TEST(BytesCut, LeftMidZeroRepeat) {
         {ToBytes(std::int16_t{-2}), {0xFE, 0xFF}},
         {ToBytes(true), {1, 0, 0, 0}},
         {ToBytes(std::int64_t{1}), {1, 0, 0, 0, 0, 0, 0, 0}},
+        {ToBytes(Array<std::int16_t>{1, -1}), {1, 0, 0xFF, 0xFF}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(cases[i].got, cases[i].want) << "case " << i;
