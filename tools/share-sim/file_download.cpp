@@ -71,19 +71,19 @@ RangeAnswer ParseRange(std::string_view header, std::uint64_t size) {
     if (header.rfind("bytes=", 0) != 0 || header.find(',') != std::string_view::npos) {
         return whole;
     }
-    std::string_view spec = header.substr(6);
-    while (!spec.empty() && spec.front() == ' ') {
-        spec.remove_prefix(1);
+    std::string_view ranges = header.substr(6);
+    while (!ranges.empty() && ranges.front() == ' ') {
+        ranges.remove_prefix(1);
     }
-    while (!spec.empty() && spec.back() == ' ') {
-        spec.remove_suffix(1);
+    while (!ranges.empty() && ranges.back() == ' ') {
+        ranges.remove_suffix(1);
     }
-    const std::size_t dash = spec.find('-');
+    const std::size_t dash = ranges.find('-');
     if (dash == std::string_view::npos) {
         return whole;
     }
-    const auto first = Number(spec.substr(0, dash));
-    const auto last = Number(spec.substr(dash + 1));
+    const auto first = Number(ranges.substr(0, dash));
+    const auto last = Number(ranges.substr(dash + 1));
     if (!first) { // suffix: the last n bytes
         if (dash != 0 || !last) {
             return whole;
@@ -93,7 +93,7 @@ RangeAnswer ParseRange(std::string_view header, std::uint64_t size) {
         }
         return {RangeAnswer::Kind::Part, size - std::min(*last, size), size - 1};
     }
-    if (dash + 1 != spec.size() && (!last || *last < *first)) {
+    if (dash + 1 != ranges.size() && (!last || *last < *first)) {
         return whole;
     }
     if (*first >= size) {
