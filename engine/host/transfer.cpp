@@ -250,6 +250,9 @@ bool Task::AcceptProbe(Connection* c) {
         return true;
     }
     c->verdict = Classify(c);
+    if (c->verdict == Verdict::RetryNow) {
+        m_noRange = true;
+    }
     return false;
 }
 
