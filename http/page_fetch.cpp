@@ -16,30 +16,40 @@ namespace {
 // is torn down after it at process exit.
 class PageFetcher {
 public:
-    PageFetcher() { detail::CookieStoreShare(); }
-
-    Bytes Fetch(const Text& url) {
-        std::lock_guard lock(m_mutex);
+    PageFetcher() {
+        detail::CookieStoreShare();
         CURL* handle = m_easy.get();
-        if (handle == nullptr) {
-            return {};
+        m_headers = curl_slist_append(nullptr, "Accept: */*");
+        if (handle == nullptr || m_headers == nullptr) {
+            return;
         }
-        // A reset clears the options but keeps the live connection for the next call.
-        curl_easy_reset(handle);
-        detail::TransferSink sink;
-        detail::ApplyCommonOptions(handle, sink);
-        detail::UseCookieStore(handle);
-        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+        // Set once: libcurl keeps options between transfers, and a reset would drop the list
+        // of cookie sources without freeing it.
         curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
         curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(handle, CURLOPT_USERAGENT, kPageFetchUserAgent);
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, m_headers);
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
-        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
-        CURLcode result = curl_easy_perform(handle);
-        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
-        curl_slist_free_all(headers);
-        if (result != CURLE_OK) {
+        detail::UseCookieStore(handle);
+        m_ready = true;
+    }
+    ~PageFetcher() {
+        curl_easy_setopt(m_easy.get(), CURLOPT_HTTPHEADER, nullptr);
+        curl_slist_free_all(m_headers);
+    }
+    PageFetcher(const PageFetcher&) = delete;
+    PageFetcher& operator=(const PageFetcher&) = delete;
+
+    Bytes Fetch(const Text& url) {
+        std::lock_guard lock(m_mutex);
+        if (!m_ready) {
+            return {};
+        }
+        CURL* handle = m_easy.get();
+        detail::TransferSink sink;
+        detail::ApplyCommonOptions(handle, sink);
+        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+        if (curl_easy_perform(handle) != CURLE_OK) {
             return {};
         }
         return std::move(sink.body);
@@ -47,7 +57,9 @@ public:
 
 private:
     detail::EasyHandle m_easy;
+    curl_slist* m_headers = nullptr;
     std::mutex m_mutex;
+    bool m_ready = false;
 };
 
 bool IsWebScheme(const Text& url) {

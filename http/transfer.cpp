@@ -23,6 +23,12 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
+// A 1xx status line: another response follows on the same request.
+bool IsInterimResponse(const Text& statusLine) {
+    std::size_t space = statusLine.find(' ');
+    return space != Text::npos && space + 1 < statusLine.size() && statusLine[space + 1] == '1';
+}
+
 size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<detail::TransferSink*>(user);
     size_t length = size * count;
@@ -36,6 +42,10 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
         sink->headersEnded = false;
     } else if (line.empty()) {
         sink->headersEnded = true;
+        if (sink->endAfterHeaders && !IsInterimResponse(sink->headers)) {
+            sink->endedAfterHeaders = true;
+            return 0;
+        }
     } else if (!sink->headersEnded) {
         sink->headers += "\r\n" + line;
     }
@@ -78,6 +88,23 @@ private:
     std::array<std::mutex, CURL_LOCK_DATA_LAST> m_locks;
 };
 
+// libcurl's built-in CA bundle; empty when it has none (then its CA directory serves alone).
+const Text& DefaultCaFile() {
+    static const Text path = [] {
+        detail::EnsureCurlReady();
+        Text found;
+        CURL* probe = curl_easy_init();
+        char* builtIn = nullptr;
+        if (probe != nullptr && curl_easy_getinfo(probe, CURLINFO_CAINFO, &builtIn) == CURLE_OK &&
+            builtIn != nullptr) {
+            found = builtIn;
+        }
+        curl_easy_cleanup(probe);
+        return found;
+    }();
+    return path;
+}
+
 } // namespace
 
 void SetTimeoutsForTesting(long connectSeconds, long stallSeconds) {
@@ -119,11 +146,12 @@ void ApplyCommonOptions(CURL* handle, TransferSink& sink) {
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     {
+        // Always set, so a handle that is used again never keeps a file a test named earlier.
         std::lock_guard lock(g_caMutex);
-        if (!g_extraCaFile.empty()) {
-            curl_easy_setopt(handle, CURLOPT_CAINFO, g_extraCaFile.c_str());
-        }
+        const Text& caFile = g_extraCaFile.empty() ? DefaultCaFile() : g_extraCaFile;
+        curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.empty() ? nullptr : caFile.c_str());
     }
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);

@@ -32,6 +32,10 @@ struct TransferSink {
     Bytes body;
     Text headers;
     bool headersEnded = false;
+    // For a HEAD that carries a body, which libcurl can only send as a renamed POST: the
+    // transfer stops once the first final response's headers are in, since no body follows.
+    bool endAfterHeaders = false;
+    bool endedAfterHeaders = false;
 };
 
 // Owns an easy handle; closed on destruction.

@@ -101,22 +101,23 @@ HeaderList BuildHeaderList(const Text& block) {
     return list;
 }
 
-// The verb and body. HEAD with a body is sent as a POST renamed "HEAD" with the no-body flag
-// set first, so the body goes out while no response body is awaited.
-void ApplyMethod(CURL* handle, int method, const Bytes& body) {
+// The verb and body. libcurl sends a body only with a POST, so every other verb with a body is
+// a POST renamed; a HEAD among them ends once its headers are in (see TransferSink).
+void ApplyMethod(CURL* handle, int method, const Bytes& body, detail::TransferSink& sink) {
     static const char kEmpty[] = "";
     const char* data = body.empty() ? kEmpty : reinterpret_cast<const char*>(body.data());
-    auto size = static_cast<curl_off_t>(body.size());
     if (method == 0) {
         curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
         return;
     }
-    if (method == kHead) {
+    if (method == kPost || !body.empty()) {
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, data);
+    } else if (method == kHead) {
         curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
     }
-    if (method == kPost || !body.empty()) {
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, size);
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, data);
+    if (method == kHead && !body.empty()) {
+        sink.endAfterHeaders = true;
     }
     if (method != kPost) {
         curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, kVerbs[static_cast<std::size_t>(method)]);
@@ -206,8 +207,10 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
         detail::UseCookieStore(handle);
     }
 
-    const Text block =
-        CompleteRequestHeaders(extraHeaders, method, url, completeHeaders, options.cookies);
+    // The Referer carries the URL as it goes on the wire, so a line break in it stays inside
+    // the line.
+    const Text block = CompleteRequestHeaders(extraHeaders, method, EncodeUrlForWire(url),
+                                              completeHeaders, options.cookies);
     HeaderList headerList = BuildHeaderList(block);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
 
@@ -217,9 +220,14 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     } else if (options.postText) {
         body.assign(options.postText->begin(), options.postText->end());
     }
-    ApplyMethod(handle, method, body);
+    ApplyMethod(handle, method, body, sink);
+    if (sink.endAfterHeaders) {
+        // It stops at the first final response, so a redirect there cannot be followed.
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    }
 
-    if (curl_easy_perform(handle) != CURLE_OK) {
+    CURLcode result = curl_easy_perform(handle);
+    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && sink.endedAfterHeaders)) {
         sink = {};
     }
 

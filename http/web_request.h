@@ -15,26 +15,26 @@ inline constexpr const char* kDefaultUserAgent =
 struct WebRequestOptions {
     // Verb by index: 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT;
     // any other value counts as 0.
-    std::optional<int> method;
+    std::optional<int> method = std::nullopt;
     // Body for every method but GET, sent as its bytes; postBytes wins when not empty.
-    std::optional<Text> postText;
+    std::optional<Text> postText = std::nullopt;
     // In and out: the cookie text to send; after the call the returned cookies merged in.
     Text* cookies = nullptr;
     // Out: the cookies the final response set, "name=value" items joined by "; ".
     Text* returnedCookies = nullptr;
     // Extra request header lines joined by "\r\n".
-    std::optional<Text> extraHeaders;
+    std::optional<Text> extraHeaders = std::nullopt;
     // Out: the final response's header block, status line first, lines joined by "\r\n".
     Text* returnedHeaders = nullptr;
-    std::optional<bool> noRedirect;
-    std::optional<Bytes> postBytes;
+    std::optional<bool> noRedirect = std::nullopt;
+    std::optional<Bytes> postBytes = std::nullopt;
     // "host:port" of an HTTP proxy; empty or left out: a direct connection, whatever the
     // environment's proxy settings say.
-    std::optional<Text> proxy;
+    std::optional<Text> proxy = std::nullopt;
     // The three switches below count as true when left out.
-    std::optional<bool> mergeCookies;
-    std::optional<bool> completeHeaders;
-    std::optional<bool> normalizeHeaderNames;
+    std::optional<bool> mergeCookies = std::nullopt;
+    std::optional<bool> completeHeaders = std::nullopt;
+    std::optional<bool> normalizeHeaderNames = std::nullopt;
 };
 
 // The request header block: with completeHeaders the standard lines the block lacks

@@ -1,0 +1,99 @@
+// The plain page fetch against loopback servers that record every request byte for byte.
+#include <gtest/gtest.h>
+
+#include "http/page_fetch.h"
+#include "http/transfer.h"
+#include "support/recording_server.h"
+#include "support/tls_server.h"
+
+using namespace pandrel;
+
+namespace {
+
+std::string AsString(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Responder Answer(const std::string& response) {
+    return [response](const RecordedRequest&) { return response; };
+}
+
+class PageFetchTest : public ::testing::Test {
+protected:
+    void SetUp() override { ClearProxyEnvironment(); }
+    void TearDown() override {
+        ClearProxyEnvironment();
+        SetTimeoutsForTesting(0, 0);
+        SetExtraCaFileForTesting("");
+    }
+};
+
+TEST_F(PageFetchTest, SendsAPlainHttp10Get) {
+    RecordingServer server(Answer(RecordingServer::Response("200 OK", {}, "<tbody>x</tbody>")));
+    EXPECT_EQ(AsString(FetchPageBytes(server.Url("/page?share=a b&pwd=1#frag ment"))),
+              "<tbody>x</tbody>");
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(HeadOf(requests[0]), "GET /page?share=a%20b&pwd=1 HTTP/1.0\n"
+                                   "Host: 127.0.0.1:" +
+                                       std::to_string(server.Port()) +
+                                       "\n"
+                                       "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows "
+                                       "NT 5.0)\n"
+                                       "Accept: */*\n");
+}
+
+TEST_F(PageFetchTest, RefusesWhatItCannotFetch) {
+    RecordingServer server(Answer(RecordingServer::Response("200 OK", {}, "body")));
+    const std::string hostAndPath = "127.0.0.1:" + std::to_string(server.Port()) + "/x";
+    const std::string urls[] = {
+        "",
+        "#only-a-fragment",
+        hostAndPath,
+        "ftp://" + hostAndPath,
+        "file:///etc/hostname",
+        "gopher://" + hostAndPath,
+    };
+    for (const std::string& url : urls) {
+        EXPECT_TRUE(FetchPageBytes(url).empty()) << url;
+    }
+    EXPECT_TRUE(server.Requests().empty());
+    // The scheme is compared without regard to case.
+    EXPECT_EQ(AsString(FetchPageBytes("HTTP://" + hostAndPath)), "body");
+}
+
+TEST_F(PageFetchTest, FollowsRedirectsAndTheEnvironmentProxy) {
+    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+        if (request.requestLine.rfind("GET /old ", 0) == 0) {
+            return RecordingServer::Response("301 Moved", {"Location: /new"}, "");
+        }
+        return RecordingServer::Response("200 OK", {}, "new page");
+    });
+    EXPECT_EQ(AsString(FetchPageBytes(server.Url("/old"))), "new page");
+    EXPECT_EQ(server.Requests().size(), 2u);
+
+    RecordingServer proxy(Answer(RecordingServer::Response("200 OK", {}, "from proxy")));
+    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
+    EXPECT_EQ(AsString(FetchPageBytes(server.Url("/p"))), "from proxy");
+    auto viaProxy = proxy.Requests();
+    ASSERT_EQ(viaProxy.size(), 1u);
+    EXPECT_EQ(viaProxy[0].requestLine, "GET " + server.Url("/p") + " HTTP/1.0");
+}
+
+TEST_F(PageFetchTest, FailuresGiveEmptyBuffers) {
+    SetTimeoutsForTesting(2, 1);
+    RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
+    RecordingServer truncated(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"));
+    EXPECT_TRUE(FetchPageBytes(silent.Url("/")).empty());
+    EXPECT_TRUE(FetchPageBytes(truncated.Url("/")).empty());
+}
+
+TEST_F(PageFetchTest, CertificatesChecked) {
+    TlsTestServer server;
+    ASSERT_TRUE(server.Ready());
+    EXPECT_TRUE(FetchPageBytes(server.Url("/")).empty());
+    SetExtraCaFileForTesting(server.CaFile());
+    EXPECT_FALSE(FetchPageBytes(server.Url("/")).empty());
+}
+
+} // namespace

@@ -1,0 +1,362 @@
+// The request routine against loopback servers that record every request byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "http/transfer.h"
+#include "http/web_request.h"
+#include "support/recording_server.h"
+#include "support/tls_server.h"
+
+using namespace pandrel;
+
+namespace {
+
+const std::string kDefaultAgentLine =
+    "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+
+std::string AsString(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Responder Answer(const std::string& response) {
+    return [response](const RecordedRequest&) { return response; };
+}
+
+std::string Ok(const std::string& body, const std::vector<std::string>& headers = {}) {
+    return RecordingServer::Response("200 OK", headers, body);
+}
+
+std::string HostLine(const RecordingServer& server) {
+    return "Host: 127.0.0.1:" + std::to_string(server.Port());
+}
+
+class WebRequestTest : public ::testing::Test {
+protected:
+    void SetUp() override { ClearProxyEnvironment(); }
+    void TearDown() override {
+        SetTimeoutsForTesting(0, 0);
+        SetExtraCaFileForTesting("");
+    }
+};
+
+TEST_F(WebRequestTest, FetchTextSendsTheDefaultHeaderBlockExactly) {
+    RecordingServer server(Answer(Ok("page text")));
+    const std::string url = server.Url("/list?share=AbC&pwd=1234");
+    EXPECT_EQ(FetchText(url), "page text");
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(HeadOf(requests[0]), "GET /list?share=AbC&pwd=1234 HTTP/1.1\n" + HostLine(server) +
+                                       "\n" + kDefaultAgentLine + "\nAccept: */*\nReferer: " + url +
+                                       "\nAccept-Language: zh-cn\n");
+    EXPECT_EQ(requests[0].body, "");
+}
+
+TEST_F(WebRequestTest, VerbsAndBodies) {
+    struct MethodCase {
+        std::optional<int> method;
+        std::optional<std::string> postText;
+        std::optional<Bytes> postBytes;
+        std::string verb;
+        std::string body;
+    };
+    const Bytes withZero = {'b', 0, 'y'};
+    const MethodCase cases[] = {
+        {std::nullopt, "ignored", std::nullopt, "GET", ""},
+        {9, "ignored", std::nullopt, "GET", ""},
+        {-1, std::nullopt, std::nullopt, "GET", ""},
+        {1, "a=1&b=2", std::nullopt, "POST", "a=1&b=2"},
+        {1, std::nullopt, std::nullopt, "POST", ""},
+        {2, "x=1", std::nullopt, "HEAD", "x=1"},
+        {2, std::nullopt, std::nullopt, "HEAD", ""},
+        {3, "text", withZero, "PUT", std::string("b\0y", 3)},
+        {3, "text", Bytes{}, "PUT", "text"},
+        {4, "o", std::nullopt, "OPTIONS", "o"},
+        {5, std::nullopt, std::nullopt, "DELETE", ""},
+        {6, "t", std::nullopt, "TRACE", "t"},
+    };
+    for (const MethodCase& c : cases) {
+        const bool head = c.verb == "HEAD";
+        RecordingServer server(
+            Answer(head ? "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n" : Ok("reply")));
+        Text headers;
+        WebRequestOptions options;
+        options.method = c.method;
+        options.postText = c.postText;
+        options.postBytes = c.postBytes;
+        options.returnedHeaders = &headers;
+        Bytes body = WebRequest(server.Url("/m"), options);
+        auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 1u) << c.verb;
+        EXPECT_EQ(requests[0].requestLine, c.verb + " /m HTTP/1.1");
+        EXPECT_EQ(requests[0].body, c.body) << c.verb;
+        // A HEAD answer announces a length but carries no body: the headers still arrive.
+        EXPECT_EQ(headers.substr(0, 15), "HTTP/1.1 200 OK") << c.verb;
+        EXPECT_EQ(AsString(body), head ? "" : "reply") << c.verb;
+        const bool formType =
+            std::count(requests[0].headerLines.begin(), requests[0].headerLines.end(),
+                       "Content-Type: application/x-www-form-urlencoded") == 1;
+        EXPECT_EQ(formType, c.verb == "POST") << c.verb;
+        for (const std::string& line : requests[0].headerLines) {
+            EXPECT_NE(line.rfind("Expect", 0), 0u) << c.verb;
+        }
+    }
+}
+
+TEST_F(WebRequestTest, HeaderBlockVariants) {
+    struct HeaderCase {
+        const char* name;
+        WebRequestOptions options;
+        std::vector<std::string> expectedAfterHost; // with "{url}" standing for the URL
+    };
+    const HeaderCase cases[] = {
+        {"agent from extra headers",
+         {.extraHeaders = "user-agent: Agent X/1.0\r\nx-custom:1"},
+         {"User-Agent: Agent X/1.0", "X-Custom:1", "Accept: */*", "Referer: {url}",
+          "Accept-Language: zh-cn"}},
+        {"no completion, empty block", {.completeHeaders = false}, {kDefaultAgentLine}},
+        {"no completion, no normalising",
+         {.extraHeaders = "x-lower: v\r\nEmpty:",
+          .completeHeaders = false,
+          .normalizeHeaderNames = false},
+         {kDefaultAgentLine, "x-lower: v", "Empty:"}},
+        {"caller's own accept and referer kept",
+         {.extraHeaders = "Referer: http://elsewhere/\r\nAccept: text/html"},
+         {kDefaultAgentLine, "Referer: http://elsewhere/", "Accept: text/html",
+          "Accept-Language: zh-cn"}},
+    };
+    for (const HeaderCase& c : cases) {
+        RecordingServer server(Answer(Ok("")));
+        const std::string url = server.Url("/h");
+        WebRequest(url, c.options);
+        auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 1u) << c.name;
+        std::vector<std::string> expected = {HostLine(server)};
+        for (std::string line : c.expectedAfterHost) {
+            if (auto at = line.find("{url}"); at != std::string::npos) {
+                line.replace(at, 5, url);
+            }
+            expected.push_back(line);
+        }
+        EXPECT_EQ(requests[0].headerLines, expected) << c.name;
+    }
+}
+
+TEST_F(WebRequestTest, CookieLineForms) {
+    struct CookieCase {
+        std::string cookies;
+        std::vector<std::string> cookieLines;
+    };
+    const CookieCase cases[] = {
+        {"a=1", {"Cookie: a=1"}},
+        {"Cookie: a=1", {"Cookie: a=1"}},
+        {"a=1; b=2", {"Cookie: a=1; b=2"}},
+        {"", {}},
+    };
+    for (const CookieCase& c : cases) {
+        RecordingServer server(Answer(Ok("")));
+        Text cookies = c.cookies;
+        WebRequest(server.Url("/c"), {.cookies = &cookies});
+        auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        std::vector<std::string> seen;
+        for (const std::string& line : requests[0].headerLines) {
+            if (line.rfind("Cookie", 0) == 0) {
+                seen.push_back(line);
+            }
+        }
+        EXPECT_EQ(seen, c.cookieLines) << c.cookies;
+        EXPECT_EQ(requests[0].headerLines.back(),
+                  c.cookieLines.empty() ? "Accept-Language: zh-cn" : c.cookieLines.back());
+    }
+}
+
+TEST_F(WebRequestTest, SetCookiesCollectedAndMergedAcrossTwoRequests) {
+    int turn = 0;
+    RecordingServer server([&turn](const RecordedRequest&) -> std::optional<std::string> {
+        if (turn++ == 0) {
+            return Ok("", {"Set-Cookie: a=1; path=/", "set-cookie: lower=1",
+                           "Set-Cookie: b=2; HttpOnly"});
+        }
+        return Ok("", {"Set-Cookie: a=deleted; expires=Thu, 01 Jan 1970 00:00:00 GMT"});
+    });
+    Text cookies = "old=0; b=1";
+    Text returned;
+    Text headers;
+    WebRequest(server.Url("/1"),
+               {.cookies = &cookies, .returnedCookies = &returned, .returnedHeaders = &headers});
+    EXPECT_EQ(returned, "a=1; b=2");
+    EXPECT_EQ(cookies, "a=1; b=2; old=0");
+    EXPECT_EQ(headers.substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    EXPECT_NE(headers.find("\r\nset-cookie: lower=1\r\n"), std::string::npos);
+
+    WebRequest(server.Url("/2"), {.cookies = &cookies, .returnedCookies = &returned});
+    EXPECT_EQ(returned, "a=deleted");
+    EXPECT_EQ(cookies, "b=2; old=0");
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].headerLines.back(), "Cookie: a=1; b=2; old=0");
+
+    // With the merge switched off the caller's text stays as it was.
+    Text kept = "k=1";
+    WebRequest(server.Url("/3"), {.cookies = &kept, .mergeCookies = false});
+    EXPECT_EQ(kept, "k=1");
+}
+
+TEST_F(WebRequestTest, RedirectsFollowedUnlessSwitchedOff) {
+    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+        if (request.requestLine.rfind("GET /from ", 0) == 0) {
+            return RecordingServer::Response("302 Found", {"Location: /to", "Set-Cookie: r=1"},
+                                             "moved");
+        }
+        return Ok("final", {"Set-Cookie: f=2"});
+    });
+    struct RedirectCase {
+        bool noRedirect;
+        std::string body;
+        std::string status;
+        std::string cookies;
+    };
+    const RedirectCase cases[] = {{false, "final", "HTTP/1.1 200 OK", "f=2"},
+                                  {true, "moved", "HTTP/1.1 302 Found", "r=1"}};
+    std::size_t before = 0;
+    for (const RedirectCase& c : cases) {
+        Text headers;
+        Text returned;
+        Text cookies;
+        Bytes body = WebRequest(server.Url("/from"), {.cookies = &cookies,
+                                                      .returnedCookies = &returned,
+                                                      .returnedHeaders = &headers,
+                                                      .noRedirect = c.noRedirect});
+        EXPECT_EQ(AsString(body), c.body);
+        EXPECT_EQ(headers.substr(0, c.status.size()), c.status);
+        EXPECT_EQ(returned, c.cookies);
+        std::size_t after = server.Requests().size();
+        EXPECT_EQ(after - before, c.noRedirect ? 1u : 2u);
+        before = after;
+    }
+}
+
+TEST_F(WebRequestTest, ProxyArgumentAndEnvironment) {
+    RecordingServer target(Answer(Ok("direct")));
+    RecordingServer proxy(Answer(Ok("via proxy")));
+    const std::string proxyAddress = "127.0.0.1:" + std::to_string(proxy.Port());
+    // The environment names the proxy too: only the argument may send the request there.
+    setenv("http_proxy", ("http://" + proxyAddress).c_str(), 1);
+    EXPECT_EQ(AsString(WebRequest(target.Url("/t"), {.proxy = proxyAddress})), "via proxy");
+    EXPECT_EQ(AsString(WebRequest(target.Url("/t"), {.proxy = ""})), "direct");
+    EXPECT_EQ(FetchText(target.Url("/t")), "direct");
+    ClearProxyEnvironment();
+    auto viaProxy = proxy.Requests();
+    ASSERT_EQ(viaProxy.size(), 1u);
+    EXPECT_EQ(viaProxy[0].requestLine, "GET " + target.Url("/t") + " HTTP/1.1");
+    EXPECT_EQ(target.Requests().size(), 2u);
+}
+
+TEST_F(WebRequestTest, ResponseBodies) {
+    const std::string zeroBody("ab\0cd", 5);
+    struct BodyCase {
+        const char* name;
+        std::string response;
+        std::string body;
+        std::string text;
+    };
+    const BodyCase cases[] = {
+        {"zero byte", Ok(zeroBody), zeroBody, "ab"},
+        {"no body", RecordingServer::Response("204 No Content", {}, ""), "", ""},
+        {"chunked",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n7\r\n, world\r\n0\r\n"
+         "\r\n",
+         "hello, world", "hello, world"},
+        {"until close", "HTTP/1.0 200 OK\r\n\r\nno length", "no length", "no length"},
+        {"error page", RecordingServer::Response("404 Not Found", {}, "missing"), "missing",
+         "missing"},
+    };
+    for (const BodyCase& c : cases) {
+        RecordingServer server(Answer(c.response));
+        Text headers;
+        EXPECT_EQ(AsString(WebRequest(server.Url("/b"), {.returnedHeaders = &headers})), c.body)
+            << c.name;
+        EXPECT_FALSE(headers.empty()) << c.name;
+        EXPECT_EQ(FetchText(server.Url("/b")), c.text) << c.name;
+    }
+}
+
+TEST_F(WebRequestTest, LongHeaderBlockKeptWhole) {
+    std::vector<std::string> filler;
+    for (int i = 0; i < 80; ++i) {
+        filler.push_back("X-Filler-" + std::to_string(i) + ": " + std::string(100, 'f'));
+    }
+    filler.push_back("Set-Cookie: last=1; path=/");
+    RecordingServer server(Answer(Ok("body", filler)));
+    Text headers;
+    Text returned;
+    Text cookies;
+    WebRequest(server.Url("/"),
+               {.cookies = &cookies, .returnedCookies = &returned, .returnedHeaders = &headers});
+    EXPECT_GT(headers.size(), 8000u);
+    EXPECT_EQ(headers.substr(headers.size() - 17), "Content-Length: 4");
+    EXPECT_NE(headers.find("\r\nSet-Cookie: last=1; path=/\r\n"), std::string::npos);
+    EXPECT_EQ(returned, "last=1");
+    EXPECT_EQ(cookies, "last=1");
+}
+
+TEST_F(WebRequestTest, UrlBytesEncodedOnTheWire) {
+    RecordingServer server(Answer(Ok("ok")));
+    const std::string url = server.Url("/s?id=a b\xe4\xb8\xad\r\nX-Injected: 1");
+    EXPECT_EQ(FetchText(url), "ok");
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestLine, "GET /s?id=a%20b%E4%B8%AD%0D%0AX-Injected:%201 HTTP/1.1");
+    for (const std::string& line : requests[0].headerLines) {
+        EXPECT_NE(line.rfind("X-Injected", 0), 0u);
+    }
+    EXPECT_NE(HeadOf(requests[0])
+                  .find("\nReferer: " + server.Url("/s?id=a%20b%E4%B8%AD%0D%0AX-Injected:%201\n")),
+              std::string::npos);
+}
+
+TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
+    SetTimeoutsForTesting(2, 1);
+    RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
+    // A body without a length that keeps coming past the limit until the server closes.
+    RecordingServer tooBig([](const RecordedRequest&) -> std::optional<std::string> {
+        return "HTTP/1.0 200 OK\r\n\r\n" + std::string(kMaxBodyBytes + 4096, 'x');
+    });
+    RecordingServer closed(Answer(""));
+    struct FailureCase {
+        const char* name;
+        std::string url;
+    };
+    const FailureCase cases[] = {
+        {"silent service", silent.Url("/")},
+        {"body over the limit", tooBig.Url("/")},
+        {"closed without an answer", closed.Url("/")},
+        {"no host", "http:///x"},
+        {"host with user info", "http://user@127.0.0.1:1/"},
+    };
+    for (const FailureCase& c : cases) {
+        Text headers = "untouched";
+        Text returned = "untouched";
+        Text cookies = "a=1; a=2";
+        Bytes body = WebRequest(
+            c.url,
+            {.cookies = &cookies, .returnedCookies = &returned, .returnedHeaders = &headers});
+        EXPECT_TRUE(body.empty()) << c.name;
+        EXPECT_TRUE(headers.empty() || headers == "untouched") << c.name;
+        EXPECT_TRUE(returned.empty() || returned == "untouched") << c.name;
+    }
+}
+
+TEST_F(WebRequestTest, CertificatesChecked) {
+    TlsTestServer server;
+    ASSERT_TRUE(server.Ready());
+    Text headers;
+    EXPECT_TRUE(WebRequest(server.Url("/"), {.returnedHeaders = &headers}).empty());
+    EXPECT_EQ(headers, "");
+    SetExtraCaFileForTesting(server.CaFile());
+    EXPECT_FALSE(WebRequest(server.Url("/"), {.returnedHeaders = &headers}).empty());
+    EXPECT_EQ(headers.substr(0, 12), "HTTP/1.0 200");
+}
+
+} // namespace
