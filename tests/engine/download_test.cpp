@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ServeCase{"empty", 0, true, true, false, 0, 0, false},
                       ServeCase{"ranged drops", 4 * kMiB, true, true, false, 3, 0, false},
                       ServeCase{"unranged drops", 1 * kMiB, false, true, false, 2, 0, false},
-                                    ServeCase{"stall", 2 * kMiB, true, true, false, 0, 1, false}),
+                      ServeCase{"stall", 2 * kMiB, true, true, false, 0, 1, false}),
     [](const ::testing::TestParamInfo<ServeCase>& info) {
         std::string name = info.param.label;
         for (char& ch : name) {
@@ -204,6 +204,59 @@ TEST_F(EngineTest, AnExistingFileGetsANumberedNameUnlessReplacing) {
     EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body);
     DL_DeleteTask(h1);
     DL_DeleteTask(h2);
+}
+
+TEST_F(EngineTest, RefererAndCookiesGoOutOnlyWhenGiven) {
+    ServedFile file;
+    file.body = MakeBody(3 * kMiB, 4);
+    m_server->Serve("/f.bin", file);
+    TaskOptions with;
+    with.referer = "http://127.0.0.1/list";
+    with.cookies = "sid=abc; tok=1";
+    const int32_t h1 = Create(m_server->Url("/f.bin"), "a.bin", with);
+    DL_StartTask(h1);
+    ASSERT_TRUE(WaitFinished(h1));
+    const size_t first = m_server->Log().size();
+    const int32_t h2 = Create(m_server->Url("/f.bin"), "b.bin");
+    DL_StartTask(h2);
+    ASSERT_TRUE(WaitFinished(h2));
+    const auto log = m_server->Log();
+    ASSERT_GT(first, 1u);
+    for (size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].referer, i < first ? with.referer : "") << i;
+        EXPECT_EQ(log[i].cookie, i < first ? with.cookies : "") << i;
+    }
+    EXPECT_EQ(ReadFile(PathOf("b.bin")), file.body);
+    DL_DeleteTask(h1);
+    DL_DeleteTask(h2);
+}
+
+TEST_F(EngineTest, SeveralThreadsDriveTasksAtOnce) {
+    constexpr int kThreads = 4;
+    std::vector<ServedFile> files(kThreads);
+    for (int i = 0; i < kThreads; ++i) {
+        files[i].body = MakeBody(kMiB + static_cast<size_t>(i) * 4099, 100 + i);
+        m_server->Serve("/f" + std::to_string(i), files[i]);
+    }
+    std::vector<int> finished(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            const int32_t h =
+                Create(m_server->Url("/f" + std::to_string(i)), "f" + std::to_string(i) + ".bin");
+            DL_StartTask(h);
+            finished[i] = WaitFinished(h) ? 1 : 0;
+            DL_StopTask(h);
+            DL_DeleteTask(h);
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(finished[i], 1) << i;
+        EXPECT_EQ(ReadFile(PathOf("f" + std::to_string(i) + ".bin")), files[i].body) << i;
+    }
 }
 
 // A slow file, so that a test can act while the download is under way.

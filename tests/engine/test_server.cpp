@@ -133,7 +133,8 @@ void TestServer::HandleConnection(int fd) {
     }
     {
         std::lock_guard lock(m_mutex);
-        m_log.push_back(LoggedRequest{path, first, HeaderValue(head, "User-Agent")});
+        m_log.push_back(LoggedRequest{path, first, HeaderValue(head, "User-Agent"),
+                                      HeaderValue(head, "Referer"), HeaderValue(head, "Cookie")});
     }
     Answer(fd, path, first, last);
 }

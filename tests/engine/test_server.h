@@ -28,6 +28,8 @@ struct LoggedRequest {
     std::string path;
     long long rangeStart = -1;
     std::string userAgent;
+    std::string referer;
+    std::string cookie;
 };
 
 // An HTTP/1.1 server on 127.0.0.1 with a thread per connection; every answer closes its
