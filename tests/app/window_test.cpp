@@ -1,0 +1,401 @@
+// The real main window on the offscreen platform: its state after start-up, the clipboard
+// watch, the record restore, the hidden buttons, the copy-link command and the menus.
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextLayout>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/window_texts.h"
+#include "runtime/files.h"
+#include "runtime/ui/controls.h"
+#include "runtime/ui/list_view.h"
+#include "window_fixture.h"
+
+using namespace pandrel;
+
+namespace {
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+struct ControlDesign {
+    const char* name;
+    const char* className;
+    QRect geometry; // in the template's coordinates: tab-control ones for page controls
+    bool onPage;
+    bool visible;
+    const char* text;
+};
+
+// The template's design, with page controls given in tab-control coordinates.
+const ControlDesign kDesign[] = {
+    {"文件夹", "QTabWidget", {0, 0, 944, 424}, false, true, nullptr},
+    {"状态", "QLabel", {5, 424, 720, 24}, false, true, nullptr},
+    {"编辑框1", "QLineEdit", {8, 32, 560, 40}, true, true, nullptr},
+    {"选择框1", "QCheckBox", {568, 32, 80, 40}, true, true, "剪贴板监听"},
+    {"解析", "QPushButton", {656, 32, 64, 40}, true, true, "解析"},
+    {"文件列表框", "QTreeWidget", {8, 80, 712, 336}, true, true, nullptr},
+    {"编辑框2", "QPlainTextEdit", {728, 288, 208, 120}, true, true, "123456"},
+    {"加入下载列表", "QPushButton", {728, 176, 104, 32}, true, false, "加入下载列表"},
+    {"按钮3", "QPushButton", {736, 32, 56, 48}, true, false, "写文件"},
+    {"按钮4", "QPushButton", {728, 88, 72, 48}, true, false, "读文件"},
+    {"按钮5", "QPushButton", {728, 136, 72, 32}, true, false, "置列表"},
+    {"列表框_任务信息", "QTreeWidget", {5, 24, 715, 400}, true, true, nullptr},
+    {"列表框_工作日志", "QTreeWidget", {3, 344, 765, 77}, true, false, nullptr},
+    {"按钮_开始下载", "QPushButton", {840, 32, 88, 25}, true, true, "开始下载"},
+    {"编辑框3", "QPlainTextEdit", {824, 200, 104, 120}, true, true, ""},
+    {"标签1", "QLabel", {80, 112, 496, 248}, true, true, nullptr},
+    {"标签2", "QLabel", {7, 22, 784, 394}, true, true, ""},
+};
+
+// Page controls sit below the template's 22-pixel tab strip.
+constexpr int kTabStrip = 22;
+
+QString TextOf(QWidget* widget) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        return button->text();
+    }
+    if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
+        return box->toPlainText();
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        return label->text();
+    }
+    return {};
+}
+
+} // namespace
+
+TEST_F(WindowTest, EveryControlHasItsDesignAfterStartUp) {
+    StartWindow();
+    EXPECT_EQ(m_window->objectName(), QStringLiteral("主窗口"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Pandrel  v1.3"));
+    EXPECT_EQ(m_window->width(), 730);
+    EXPECT_EQ(m_window->height(), 483);
+    EXPECT_EQ(m_window->minimumWidth(), m_window->maximumWidth()) << "the border is fixed";
+    EXPECT_FALSE(m_window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(m_window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(m_window->windowIcon().availableSizes().isEmpty());
+
+    for (const ControlDesign& design : kDesign) {
+        SCOPED_TRACE(design.name);
+        auto* widget = Control<QWidget>(design.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_STREQ(widget->metaObject()->className(), design.className);
+        const QRect expected =
+            design.onPage ? design.geometry.translated(0, -kTabStrip) : design.geometry;
+        EXPECT_EQ(widget->geometry(), expected);
+        EXPECT_EQ(!widget->isHidden(), design.visible);
+        if (design.text != nullptr) {
+            EXPECT_EQ(TextOf(widget), QString::fromUtf8(design.text));
+        }
+        // Everything designed at x >= 728 is out of view once the window is narrowed.
+        if (design.onPage && design.geometry.x() >= 728) {
+            EXPECT_GE(widget->mapTo(m_window.get(), QPoint(0, 0)).x(), m_window->width());
+        }
+    }
+
+    auto* pages = Control<QTabWidget>("文件夹");
+    ASSERT_EQ(pages->count(), 3);
+    EXPECT_EQ(pages->currentIndex(), 0);
+    EXPECT_EQ(pages->tabText(0), QStringLiteral("解析程序"));
+    EXPECT_EQ(pages->tabText(1), QStringLiteral("下载程序"));
+    EXPECT_EQ(pages->tabText(2), QStringLiteral("关于"));
+
+    EXPECT_EQ(Control<QLineEdit>("编辑框1")->text().toStdString(), FormatHint("pan.example.com"));
+    EXPECT_FALSE(Control<QCheckBox>("选择框1")->isChecked());
+    EXPECT_FALSE(Control<QTimer>("时钟1")->isActive());
+    const QString about = Control<QLabel>("标签1")->text();
+    EXPECT_TRUE(about.contains(QString::fromUtf8(kFormatWarning)));
+    EXPECT_TRUE(about.contains(QStringLiteral("http://127.0.0.1:8580/forum")));
+    EXPECT_FALSE(about.contains(QLatin1Char('{'))) << "placeholders left in the about text";
+}
+
+TEST_F(WindowTest, ListsHaveTheirColumnsAndMenusTheirItems) {
+    StartWindow();
+    const struct {
+        const char* list;
+        std::vector<std::pair<const char*, int>> columns;
+        bool checkBoxes;
+    } lists[] = {
+        {"文件列表框",
+         {{"序号", 50}, {"文件名称", 100}, {"文件大小", 60}, {"链接地址", 500}},
+         true},
+        {"列表框_任务信息",
+         {{"文件名称", 200},
+          {"文件大小", 80},
+          {"下载进度", 100},
+          {"网络速度", 100},
+          {"已经下载", 150},
+          {"状态", 80},
+          {"句柄编号", 80}},
+         false},
+        {"列表框_工作日志", {{"下载日志", 690}}, false},
+    };
+    for (const auto& expected : lists) {
+        SCOPED_TRACE(expected.list);
+        auto* list = Control<QTreeWidget>(expected.list);
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(list->columnCount(), static_cast<int>(expected.columns.size()));
+        for (int column = 0; column < list->columnCount(); ++column) {
+            EXPECT_EQ(list->headerItem()->text(column),
+                      QString::fromUtf8(expected.columns[column].first));
+            EXPECT_EQ(list->columnWidth(column), expected.columns[column].second);
+        }
+        EXPECT_FALSE(list->rootIsDecorated());
+        EXPECT_FALSE(list->header()->isHidden());
+        EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+        EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+        EXPECT_EQ(list->topLevelItemCount(), 0);
+        const int row = InsertRow(expected.list);
+        EXPECT_EQ(list->topLevelItem(row)->data(0, Qt::CheckStateRole).isValid(),
+                  expected.checkBoxes);
+    }
+
+    const struct {
+        const char* menu;
+        QStringList items;
+    } menus[] = {
+        {"菜单", {QStringLiteral("下载该文件"), QStringLiteral("复制下载链接")}},
+        {"菜单2",
+         {QStringLiteral("暂停此任务"), QStringLiteral("开始此任务"),
+          QStringLiteral("删除此任务")}},
+        {"菜单3", {QStringLiteral("打开论坛地址"), QStringLiteral("检测解析链接")}},
+    };
+    for (const auto& expected : menus) {
+        auto* menu = Control<QMenu>(expected.menu);
+        ASSERT_NE(menu, nullptr) << expected.menu;
+        QStringList items;
+        for (QAction* action : menu->actions()) {
+            items << action->text();
+            EXPECT_TRUE(action->isEnabled() && action->isVisible() && !action->isChecked());
+        }
+        EXPECT_EQ(items, expected.items);
+        EXPECT_FALSE(menu->isVisible());
+    }
+}
+
+// Empty boxes instead of Chinese captions mean no CJK font is installed.
+TEST_F(WindowTest, ChineseCaptionsHaveGlyphs) {
+    StartWindow();
+    for (const char* name : {"选择框1", "解析", "状态"}) {
+        auto* widget = Control<QWidget>(name);
+        QTextLayout layout(TextOf(widget).isEmpty() ? QStringLiteral("已读取上次记录")
+                                                    : TextOf(widget),
+                           widget->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            for (quint32 glyph : run.glyphIndexes()) {
+                EXPECT_NE(glyph, 0u) << name << ": a character without a glyph";
+            }
+        }
+    }
+}
+
+TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
+    StartWindow();
+    auto* watch = Control<QCheckBox>("选择框1");
+    auto* input = Control<QLineEdit>("编辑框1");
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QString share = QStringLiteral("链接：https://pan.example.com/s/AbCd \n提取码：1234");
+
+    watch->click();
+    EXPECT_TRUE(Control<QTimer>("时钟1")->isActive());
+    EXPECT_EQ(Control<QTimer>("时钟1")->interval(), 1000);
+
+    clipboard->setText(QStringLiteral("链接 without the code word"));
+    clipboard->setText(share);
+    EXPECT_TRUE(
+        WaitFor([&] { return input->text() == share; }, std::chrono::seconds(3), PumpEvents));
+
+    // Text lacking either word is ignored.
+    for (const QString& other : {QStringLiteral("链接 only"), QStringLiteral("提取码 only")}) {
+        clipboard->setText(other);
+        WaitFor([] { return false; }, std::chrono::milliseconds(1300), PumpEvents);
+        EXPECT_EQ(input->text(), share);
+    }
+
+    watch->click();
+    EXPECT_FALSE(Control<QTimer>("时钟1")->isActive());
+    const QString later = QStringLiteral("链接：https://pan.example.com/s/Zz \n提取码：9999");
+    clipboard->setText(later);
+    WaitFor([] { return false; }, std::chrono::milliseconds(1500), PumpEvents);
+    EXPECT_EQ(input->text(), share);
+}
+
+TEST_F(WindowTest, TypedChineseIsWhatTheContentPropertyReads) {
+    StartWindow();
+    auto* input = Control<QLineEdit>("编辑框1");
+    input->clear();
+    input->setFocus();
+    QInputMethodEvent typing;
+    typing.setCommitString(QStringLiteral("链接：测试"));
+    QApplication::sendEvent(input, &typing);
+    EXPECT_EQ(GetTextProperty("编辑框1", Property::Content), "链接：测试");
+}
+
+TEST_F(WindowTest, StartUpRestoresTheRecordUnlessMarked) {
+    const struct {
+        const char* label;
+        bool markerFile;
+        bool markerFolder;
+        int rows;
+    } cases[] = {
+        {"no marker", false, false, 2},
+        {"marker file", true, false, 0},
+        {"marker folder", false, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(PathOf("test"));
+        WriteText(PathOf("test.txt"), SampleListing(2));
+        if (c.markerFile) {
+            WriteText(PathOf("test"), "");
+        }
+        if (c.markerFolder) {
+            std::filesystem::create_directory(PathOf("test"));
+        }
+        m_state.RecordText.clear();
+        StartWindow();
+        EXPECT_TRUE(IsDirectory(Dir() + "/下载目录"));
+        EXPECT_EQ(m_state.WorkDir, Dir() + "/下载目录/");
+        EXPECT_EQ(RowCount("文件列表框"), c.rows);
+        EXPECT_EQ(Control<QLabel>("状态")->text().toStdString(),
+                  c.rows > 0 ? Text("已读取上次记录") : Text(kFormatWarning));
+        if (c.rows == 2) {
+            EXPECT_EQ(GetCellText("文件列表框", 1, 0), "2");
+            EXPECT_EQ(GetCellText("文件列表框", 1, 1), "file2.bin");
+            EXPECT_EQ(GetCellText("文件列表框", 1, 3), "http://127.0.0.1:8580/f/2");
+        }
+        m_window.reset();
+    }
+}
+
+TEST_F(WindowTest, MissingRecordStillReportsTheRestore) {
+    StartWindow();
+    EXPECT_EQ(RowCount("文件列表框"), 0);
+    EXPECT_EQ(Control<QLabel>("状态")->text(), QStringLiteral("已读取上次记录"));
+}
+
+TEST_F(WindowTest, UnusableWorkDirEndsStartUpWithOneLogLine) {
+    WriteText(PathOf("下载目录"), "a file where the folder should be");
+    WriteText(PathOf("test.txt"), SampleListing(1));
+    StartWindow();
+    EXPECT_EQ(RowCount("文件列表框"), 0);
+    ASSERT_EQ(RowCount("列表框_工作日志"), 1);
+    EXPECT_TRUE(GetCellText("列表框_工作日志", 0).ends_with("} 创建程序工作目录失败"));
+}
+
+TEST_F(WindowTest, HiddenButtonsSaveLoadAndFill) {
+    WriteText(PathOf("test"), "");
+    StartWindow();
+    m_state.RecordText = SampleListing(2);
+    Control<QPushButton>("按钮3")->click();
+    EXPECT_EQ(ReadFile(PathOf("test.txt")),
+              Bytes(m_state.RecordText.begin(), m_state.RecordText.end()));
+
+    WriteText(PathOf("test.txt"), SampleListing(3));
+    Control<QPushButton>("按钮4")->click();
+    EXPECT_EQ(m_state.RecordRowCount, 3);
+    EXPECT_EQ(RowCount("文件列表框"), 0) << "reading the file changes nothing on screen";
+    EXPECT_EQ(Control<QLabel>("状态")->text().toStdString(), kFormatWarning);
+
+    Control<QPushButton>("按钮5")->click();
+    Control<QPushButton>("按钮5")->click();
+    EXPECT_EQ(RowCount("文件列表框"), 6) << "the fill appends without clearing";
+}
+
+TEST_F(WindowTest, CopyLinkNeedsASelectedRowThatNamesAPiece) {
+    WriteText(PathOf("test.txt"), SampleListing(3));
+    StartWindow();
+    auto* list = Control<QTreeWidget>("文件列表框");
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(QStringLiteral("untouched"));
+
+    {
+        MessageBoxCloser closer;
+        Control<QMenu>("菜单")->actions()[1]->trigger(); // 复制下载链接, no row selected
+        WaitFor([] { return false; }, std::chrono::milliseconds(100), PumpEvents);
+        EXPECT_TRUE(closer.seen.isEmpty());
+        EXPECT_EQ(clipboard->text(), QStringLiteral("untouched"));
+    }
+
+    list->setCurrentItem(list->topLevelItem(1));
+    {
+        MessageBoxCloser closer;
+        Control<QMenu>("菜单")->actions()[1]->trigger();
+        EXPECT_TRUE(
+            WaitFor([&] { return !closer.seen.isEmpty(); }, std::chrono::seconds(3), PumpEvents));
+        EXPECT_EQ(closer.seen.value(0), QStringLiteral("友情提醒|已复制"));
+    }
+    EXPECT_EQ(clipboard->text(), QStringLiteral("http://127.0.0.1:8580/f/2"));
+    EXPECT_EQ(Control<QLabel>("状态")->text(), QStringLiteral("已复制!"));
+    const CurrentFile file = m_state.Snapshot();
+    EXPECT_EQ(file.CurrentFileNumber, 2);
+    EXPECT_EQ(file.CurrentFileName, "file2.bin");
+    EXPECT_EQ(file.CurrentFileSize, "2 KB");
+    EXPECT_EQ(file.CurrentFileUrl, "http://127.0.0.1:8580/f/2");
+
+    // A listing shorter than the list (the record changed since the fill): the number names
+    // no piece, and the command leaves everything as it was.
+    m_state.RecordText = SampleListing(1);
+    list->setCurrentItem(list->topLevelItem(2));
+    clipboard->setText(QStringLiteral("untouched"));
+    {
+        MessageBoxCloser closer;
+        Control<QMenu>("菜单")->actions()[1]->trigger();
+        WaitFor([] { return false; }, std::chrono::milliseconds(100), PumpEvents);
+        EXPECT_TRUE(closer.seen.isEmpty());
+    }
+    EXPECT_EQ(clipboard->text(), QStringLiteral("untouched"));
+    EXPECT_EQ(m_state.Snapshot().CurrentFileNumber, 2);
+}
+
+TEST_F(WindowTest, RightClicksPopUpTheirMenusNextToThePointer) {
+    StartWindow();
+    QCursor::setPos(200, 150);
+    const struct {
+        const char* control;
+        const char* menu;
+    } cases[] = {{"文件列表框", "菜单"}, {"列表框_任务信息", "菜单2"}, {"标签1", "菜单3"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        auto* menu = Control<QMenu>(c.menu);
+        QPoint shownAt(-1, -1);
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, menu, [&] {
+            if (menu->isVisible()) {
+                shownAt = menu->pos();
+                menu->close();
+            }
+        });
+        closer.start(20);
+        auto* target = Control<QWidget>(c.control);
+        if (auto* list = qobject_cast<QAbstractScrollArea*>(target)) {
+            // An empty list: the click lands on empty space.
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(20, 200), QCursor::pos());
+            QApplication::sendEvent(list->viewport(), &click);
+        } else {
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10),
+                              QPointF(QCursor::pos()), Qt::RightButton, Qt::RightButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(target, &press);
+        }
+        EXPECT_EQ(shownAt, QCursor::pos() + QPoint(3, 3));
+    }
+}
