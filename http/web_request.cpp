@@ -117,7 +117,9 @@ void ApplyMethod(CURL* handle, int method, const Bytes& body, detail::TransferSi
         curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
     }
     if (method == kHead && !body.empty()) {
+        // It stops at the first final response, so a redirect there cannot be followed.
         sink.endAfterHeaders = true;
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     }
     if (method != kPost) {
         curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, kVerbs[static_cast<std::size_t>(method)]);
@@ -132,6 +134,47 @@ void ApplyProxy(CURL* handle, const Text& proxy) {
         curl_easy_setopt(handle, CURLOPT_PROXY, proxy.c_str());
         curl_easy_setopt(handle, CURLOPT_NOPROXY, "");
     }
+}
+
+// The URL handed to libcurl, built from the routine's own host, port and path so the request
+// goes exactly where they say; empty when the host is not a plain name or address.
+Text WireTarget(const Text& url) {
+    const Text host = HostOf(url, false);
+    if (!IsPlainHost(host)) {
+        return {};
+    }
+    const bool isHttps = ToLower(LeftText(url, 8)) == "https://";
+    const int port = PortOf(url);
+    return (isHttps ? "https://" : "http://") + host +
+           (port != 0 ? ":" + ToText(static_cast<std::int32_t>(port)) : Text()) +
+           EncodeUrlForWire(PathOf(url));
+}
+
+// A new connection for every call, the path as computed, the agent, redirects, proxy and
+// whether the process-wide cookie store takes part.
+void ApplyConnection(CURL* handle, const Text& target, const Text& agent,
+                     const WebRequestOptions& options) {
+    curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(handle, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.c_str());
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, options.noRedirect.value_or(false) ? 0L : 1L);
+    ApplyProxy(handle, options.proxy.value_or(""));
+    if (options.cookies == nullptr) {
+        detail::UseCookieStore(handle);
+    }
+}
+
+Bytes RequestBody(const WebRequestOptions& options) {
+    if (options.postBytes && !options.postBytes->empty()) {
+        return *options.postBytes;
+    }
+    if (options.postText) {
+        return Bytes(options.postText->begin(), options.postText->end());
+    }
+    return {};
 }
 
 } // namespace
@@ -167,8 +210,6 @@ Text CompleteRequestHeaders(const Text& headers, int method, const Text& url, bo
 }
 
 Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
-    const bool mergeCookies = options.mergeCookies.value_or(true);
-    const bool completeHeaders = options.completeHeaders.value_or(true);
     Text extraHeaders = options.extraHeaders.value_or("");
     if (options.normalizeHeaderNames.value_or(true)) {
         extraHeaders = NormalizeHeaderNames(extraHeaders);
@@ -177,54 +218,28 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     if (method < 0 || method > 7) {
         method = 0;
     }
-    const bool isHttps = ToLower(LeftText(url, 8)) == "https://";
     const Text agent =
         Contains(extraHeaders, "User-Agent:") ? UserAgentFrom(extraHeaders) : kDefaultUserAgent;
-
-    const Text host = HostOf(url, false);
-    const int port = PortOf(url);
+    const Text target = WireTarget(url);
     detail::EasyHandle easy;
-    if (easy.get() == nullptr || !IsPlainHost(host)) {
+    if (easy.get() == nullptr || target.empty()) {
         return {};
     }
     CURL* handle = easy.get();
-    Text target = (isHttps ? "https://" : "http://") + host +
-                  (port != 0 ? ":" + ToText(static_cast<std::int32_t>(port)) : Text()) +
-                  EncodeUrlForWire(PathOf(url));
-
     detail::TransferSink sink;
     detail::ApplyCommonOptions(handle, sink);
-    curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(handle, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
     const Text wireAgent = SingleLine(agent);
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, wireAgent.c_str());
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, options.noRedirect.value_or(false) ? 0L : 1L);
-    ApplyProxy(handle, options.proxy.value_or(""));
-    if (options.cookies == nullptr) {
-        detail::UseCookieStore(handle);
-    }
+    ApplyConnection(handle, target, wireAgent, options);
 
     // The Referer carries the URL as it goes on the wire, so a line break in it stays inside
     // the line.
-    const Text block = CompleteRequestHeaders(extraHeaders, method, EncodeUrlForWire(url),
-                                              completeHeaders, options.cookies);
+    const Text block =
+        CompleteRequestHeaders(extraHeaders, method, EncodeUrlForWire(url),
+                               options.completeHeaders.value_or(true), options.cookies);
     HeaderList headerList = BuildHeaderList(block);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
-
-    Bytes body;
-    if (options.postBytes && !options.postBytes->empty()) {
-        body = *options.postBytes;
-    } else if (options.postText) {
-        body.assign(options.postText->begin(), options.postText->end());
-    }
+    const Bytes body = RequestBody(options);
     ApplyMethod(handle, method, body, sink);
-    if (sink.endAfterHeaders) {
-        // It stops at the first final response, so a redirect there cannot be followed.
-        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
-    }
 
     CURLcode result = curl_easy_perform(handle);
     if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && sink.endedAfterHeaders)) {
@@ -238,7 +253,7 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     if (options.returnedCookies != nullptr) {
         *options.returnedCookies = collected;
     }
-    if (mergeCookies && options.cookies != nullptr) {
+    if (options.mergeCookies.value_or(true) && options.cookies != nullptr) {
         *options.cookies = MergeCookies(*options.cookies, collected);
     }
     return std::move(sink.body);
