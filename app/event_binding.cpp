@@ -16,6 +16,7 @@
 #include "app/record_file.h"
 #include "runtime/ui/qt_text.h"
 #include "share/file_list.h"
+#include "share/parse_command.h"
 
 namespace pandrel {
 namespace {
@@ -42,6 +43,12 @@ protected:
 private:
     std::function<void()> m_action;
 };
+
+// "解析" runs the share layer's parse command, which saves its listing through the shell's
+// record file.
+void RunParseWithRecordFile(ProgramState& state) {
+    RunParse(state, ParseHooks{&SaveRecord});
+}
 
 QAction* MenuItem(QMenu* menu, const char* caption) {
     for (QAction* action : menu->actions()) {
@@ -101,7 +108,7 @@ bool Bind(QWidget& window, ProgramState& state, const EventBinding& line) {
 
 const std::vector<EventBinding>& EventTable() {
     static const std::vector<EventBinding> table = {
-        {"解析", Event::Clicked, nullptr, BIND(pending::RunParse)},
+        {"解析", Event::Clicked, nullptr, RunParseWithRecordFile, "RunParse"},
         {"选择框1", Event::Clicked, nullptr, BIND(ToggleClipboardWatch)},
         {"时钟1", Event::TimerTick, nullptr, BIND(WatchClipboard)},
         {"文件列表框", Event::RightClick, nullptr, BIND(ShowFileMenu)},
@@ -118,7 +125,7 @@ const std::vector<EventBinding>& EventTable() {
         {"按钮3", Event::Clicked, nullptr, BIND(SaveRecord)},
         {"按钮4", Event::Clicked, nullptr, BIND(LoadRecord)},
         {"按钮5", Event::Clicked, nullptr, BIND(FillFileList)},
-        {"加入下载列表", Event::Clicked, nullptr, BIND(pending::FetchSampleListing)},
+        {"加入下载列表", Event::Clicked, nullptr, BIND(FetchSampleListing)},
     };
     return table;
 }

@@ -2,8 +2,6 @@
 
 namespace pandrel::pending {
 
-void RunParse(ProgramState&) {}
-void FetchSampleListing(ProgramState&) {}
 void DownloadSelectedFile(ProgramState&) {}
 void StartDownloadWorker(ProgramState&) {}
 void PauseSelectedTask(ProgramState&) {}

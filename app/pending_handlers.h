@@ -5,11 +5,9 @@
 
 namespace pandrel::pending {
 
-// Handlers whose commands are built by later work: the parse, the sample fetch, the download
-// and the task commands. The window is already bound to them by name; until their commands
-// land they do nothing. Each one is replaced in the event table by the real command.
-void RunParse(ProgramState& state);
-void FetchSampleListing(ProgramState& state);
+// Handlers whose commands are built by later work: the download and the task commands. The
+// window is already bound to them by name; until their commands land they do nothing. Each one is
+// replaced in the event table by the real command.
 void DownloadSelectedFile(ProgramState& state);
 void StartDownloadWorker(ProgramState& state);
 void PauseSelectedTask(ProgramState& state);

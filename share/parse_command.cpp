@@ -1,0 +1,109 @@
+#include "share/parse_command.h"
+
+#include "http/page_fetch.h"
+#include "http/web_request.h"
+#include "runtime/convert.h"
+#include "runtime/encoding.h"
+#include "runtime/text.h"
+#include "runtime/ui/controls.h"
+#include "runtime/ui/list_view.h"
+#include "share/file_list.h"
+#include "share/regex_object.h"
+
+namespace pandrel {
+namespace {
+
+constexpr const char* kInputBox = "编辑框1";
+constexpr const char* kDiagnosticBox = "编辑框2";
+constexpr const char* kStatus = "状态";
+constexpr const char* kFileList = "文件列表框";
+constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
+constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
+
+// The table body of a page: set only when "<tbody>" is followed somewhere by "</tbody>". An
+// empty body (a share without files) is still a listing, unlike a page without one.
+struct TableBody {
+    bool found = false;
+    Text text;
+};
+
+TableBody CutTableBody(const Text& page) {
+    const int open = FindText(page, "<tbody>");
+    if (open == -1 || FindText(page, "</tbody>", open + 7) == -1) {
+        return {};
+    }
+    return {true, TextBetween(page, "<tbody>", "</tbody>")};
+}
+
+Text SuccessCaption(const ProgramState& state) {
+    return "解析成功——https://" + state.deployment.shareHost + "/s/" + state.ShareId + "-----" +
+           state.ShareCode + "共有：" + ToText(state.RecordRowCount) + "个文件";
+}
+
+} // namespace
+
+Text ExtractionPattern(const Text& shareHost) {
+    return shareHost + "/s/(.*?[~\\s])\\W.*?([a-z0-9]{4})";
+}
+
+ShareLink ExtractShareLink(const Text& input, const Text& shareHost) {
+    RegexObject regex;
+    regex.Execute(ExtractionPattern(shareHost), input);
+    ShareLink link{regex.SubMatch(1, 1), regex.SubMatch(1, 2)};
+    if (link.id.empty()) {
+        return {};
+    }
+    return link;
+}
+
+Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
+    return parseService + "?share=" + link.id + "&pwd=" + link.code;
+}
+
+void RunParse(ProgramState& state, const ParseHooks& hooks) {
+    state.ShareInputText = GetTextProperty(kInputBox, Property::Content);
+    const ShareLink link = ExtractShareLink(state.ShareInputText, state.deployment.shareHost);
+    state.ShareId = link.id;
+    state.ShareCode = link.code;
+    if (link.id.empty()) {
+        // Asking the service about an empty share would only replace the listing with nothing.
+        SetProperty(kStatus, Property::Caption, kNoShareLink);
+        return;
+    }
+    SetProperty(kStatus, Property::Caption, "正在解析：" + state.ShareInputText);
+    state.ParseRequestUrl = BuildParseRequestUrl(state.deployment.parseService, link);
+    if (!FetchListing(state)) {
+        SetProperty(kStatus, Property::Caption, kNoListing);
+        return;
+    }
+    // The old rows go only now that the new listing is in hand.
+    DeleteAllRows(kFileList);
+    SetProperty(kStatus, Property::Caption, SuccessCaption(state));
+    if (hooks.saveRecord != nullptr) {
+        hooks.saveRecord(state);
+    }
+    FillFileList(state);
+}
+
+bool FetchListing(ProgramState& state) {
+    const Text page = Utf8ToText(FetchPageBytes(state.ParseRequestUrl));
+    const TableBody body = CutTableBody(page);
+    if (body.found) {
+        state.RecordText = body.text;
+        state.RecordRowCount = CountOccurrences(state.RecordText, "<tr>");
+    }
+    const Text raw = FetchText(state.ParseRequestUrl);
+    SetProperty(kDiagnosticBox, Property::Content,
+                state.ParseRequestUrl + "\r\n" + raw + "\r\n" + body.text);
+    return body.found;
+}
+
+void FetchSampleListing(ProgramState& state) {
+    const Deployment& deployment = state.deployment;
+    const Text url = BuildParseRequestUrl(deployment.parseService,
+                                          {deployment.sampleShare, deployment.sampleCode});
+    state.RecordText = TextBetween(Utf8ToText(FetchText(url)), "<tbody>", "</tbody>");
+    SetProperty(kDiagnosticBox, Property::Content, Utf8ToText(FetchPageBytes(url)));
+}
+
+} // namespace pandrel
