@@ -48,6 +48,7 @@ MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWind
 
     ApplyListSettings();
     m_ui->编辑框1->setText(ToQString(FormatHint(state.deployment.shareHost)));
+    m_ui->编辑框1->setCursorPosition(0);
     m_ui->标签1->setText(ToQString(AboutText(FromQString(m_ui->标签1->text()), state.deployment)));
 
     RegisterMainWindow(this);
