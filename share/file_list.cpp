@@ -67,19 +67,6 @@ bool IsTransient(const QWidget* widget) {
 
 } // namespace
 
-Text CutFileLink(const Text& row) {
-    Text quoted = TextBetween(row, "href=", ">点我下载");
-    if (quoted.size() < 2) {
-        return {};
-    }
-    return quoted.substr(1, quoted.size() - 2);
-}
-
-FileEntry CutFileEntry(const Text& row) {
-    return {TextBetween(row, "<tr><td>", "</td><td>"),
-            TextBetween(row, "</td><td>", "</td><td><a target"), CutFileLink(row)};
-}
-
 void FillFileList(ProgramState& state) {
     state.RecordRows = SplitText(state.RecordText, "</tr>");
     const int rows = std::min(state.RecordRowCount, state.RecordRows.Count());

@@ -6,19 +6,9 @@
 #include <optional>
 
 #include "runtime/program_state.h"
+#include "share/file_entry.h"
 
 namespace pandrel {
-
-// One row of the listing as the file list shows it. The cells are cut by fixed markers,
-// case-sensitive, and kept as they stand (no trimming, no entity decoding); a missing marker
-// gives an empty cell.
-struct FileEntry {
-    Text name; // between "<tr><td>" and the next "</td><td>"
-    Text size; // between the first "</td><td>" and the next "</td><td><a target"
-    Text link; // between "href=" and the next ">点我下载", less its first and last byte
-};
-FileEntry CutFileEntry(const Text& row);
-Text CutFileLink(const Text& row);
 
 // Splits RecordText at "</tr>" into RecordRows and appends one row to 文件列表框 for each of
 // the first RecordRowCount pieces: number (1, 2, ...), name, size, link. The list is not

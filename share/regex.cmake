@@ -1,3 +1,2 @@
-# The regular-expression object: PCRE2, 8-bit code units.
-list(APPEND SHARE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/regex_object.cpp)
-list(APPEND SHARE_LIBS PkgConfig::PCRE2)
+# The regular-expression object and the share-link extraction live in share_text (PCRE2).
+list(APPEND SHARE_LIBS share_text)

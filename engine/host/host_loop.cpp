@@ -1,6 +1,7 @@
 #include "host_loop.h"
 
 #include "protocol.h"
+#include "request.h"
 #include "settings.h"
 #include "task.h"
 
@@ -77,35 +78,27 @@ private:
     }
 
     bool Handle(const uint8_t* data, size_t size) {
-        wire::Header request;
-        if (size < sizeof request) {
+        Request request;
+        if (!DecodeRequest(data, size, &request)) {
             return false;
         }
-        std::memcpy(&request, data, sizeof request);
-        if (request.magic != wire::kMagic || request.version != wire::kVersion) {
-            return false;
-        }
-        wire::Header answer = request;
+        wire::Header answer = request.header;
         answer.result = 0;
         TaskStatusInfo status{};
         bool withStatus = false;
-        auto it = m_tasks.find(request.handle);
+        const int32_t handle = request.header.handle;
+        auto it = m_tasks.find(handle);
         Task* task = it == m_tasks.end() ? nullptr : it->second.get();
-        switch (static_cast<wire::Op>(request.op)) {
+        switch (static_cast<wire::Op>(request.header.op)) {
         case wire::Op::Hello:
             answer.result = wire::kVersion;
             break;
         case wire::Op::Create:
-            if (size != sizeof request + sizeof(wire::CreatePayload) || task != nullptr ||
-                request.handle <= 0) {
+            if (request.create == nullptr || task != nullptr || handle <= 0) {
                 break;
             }
-            {
-                auto payload = std::make_unique<wire::CreatePayload>();
-                std::memcpy(payload.get(), data + sizeof request, sizeof *payload);
-                m_tasks[request.handle] = std::make_unique<Task>(
-                    request.handle, payload->params, payload->restore, m_multi, m_settings);
-            }
+            m_tasks[handle] = std::make_unique<Task>(handle, request.create->params,
+                                                     request.create->restore, m_multi, m_settings);
             answer.result = 1;
             break;
         case wire::Op::Start:
