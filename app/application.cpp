@@ -1,18 +1,38 @@
 #include "app/application.h"
 
-#include "app/pending_handlers.h"
+#include "download/engine_deployment.h"
 #include "runtime/ui/deployment_loader.h"
 #include "runtime/ui/fatal_presenter.h"
+#include "runtime/ui/work_log.h"
 
 namespace pandrel {
+namespace {
+
+// Start-up's engine steps: the carried engine files into RunDir + "/DownLoad/" and the
+// engine's initialisation, and the carried gzip library beside the program.
+StartupSteps EngineStartupSteps(EngineApi& engine) {
+    StartupSteps steps;
+    steps.deployEngine = [&engine](ProgramState& state) {
+        return DeployEngine(
+            state.RunDir, [](const Text& line) { AppendLog(line, true); }, engine, state.EngineDir);
+    };
+    steps.releaseGzipLibrary = [](ProgramState& state) { ReleaseGzipLibrary(state.RunDir); };
+    return steps;
+}
+
+} // namespace
 
 Application::Application(const Text& runDir) {
     InstallFatalErrorPresenter();
     m_state.RunDir = runDir;
     m_state.deployment = LoadDeployment(runDir);
+    m_state.Downloads = &m_downloads;
 }
 
-Application::~Application() = default;
+Application::~Application() {
+    m_window.reset();
+    m_downloads.StopWorkers();
+}
 
 void Application::Start(const StartupSteps& steps) {
     m_window = std::make_unique<MainWindow>(m_state);
@@ -23,7 +43,7 @@ void Application::Start(const StartupSteps& steps) {
 }
 
 void Application::Start() {
-    Start(pending::EngineStartupSteps());
+    Start(EngineStartupSteps(m_engine));
 }
 
 } // namespace pandrel

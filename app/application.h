@@ -4,6 +4,8 @@
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "download/download_manager.h"
+#include "download/engine_binding.h"
 #include "runtime/files.h"
 #include "runtime/program_state.h"
 
@@ -17,7 +19,8 @@ public:
     explicit Application(const Text& runDir);
     ~Application();
 
-    // Builds the window, runs start-up and shows the window.
+    // Builds the window, runs start-up and shows the window. Without steps, start-up releases
+    // and initialises the engine library beside the program and places the gzip library.
     void Start(const StartupSteps& steps);
     void Start();
 
@@ -26,6 +29,10 @@ public:
 
 private:
     ProgramState m_state;
+    // The one engine of the run and the download workers that use it; the window goes first,
+    // then the workers are stopped, then the engine.
+    LibraryEngine m_engine;
+    DownloadManager m_downloads{m_engine};
     std::unique_ptr<MainWindow> m_window;
 };
 

@@ -12,8 +12,10 @@
 
 #include "app/clipboard_watch.h"
 #include "app/menu_handlers.h"
-#include "app/pending_handlers.h"
 #include "app/record_file.h"
+#include "download/download_worker.h"
+#include "download/task_commands.h"
+#include "download/task_list.h"
 #include "runtime/ui/qt_text.h"
 #include "share/file_list.h"
 #include "share/parse_command.h"
@@ -114,14 +116,14 @@ const std::vector<EventBinding>& EventTable() {
         {"文件列表框", Event::RightClick, nullptr, BIND(ShowFileMenu)},
         {"列表框_任务信息", Event::RightClick, nullptr, BIND(ShowTaskMenu)},
         {"标签1", Event::RightButtonPressed, nullptr, BIND(ShowAboutMenu)},
-        {"菜单", Event::ItemSelected, "下载该文件", BIND(pending::DownloadSelectedFile)},
+        {"菜单", Event::ItemSelected, "下载该文件", BIND(DownloadSelectedFile)},
         {"菜单", Event::ItemSelected, "复制下载链接", BIND(CopySelectedLink)},
-        {"菜单2", Event::ItemSelected, "暂停此任务", BIND(pending::PauseSelectedTask)},
-        {"菜单2", Event::ItemSelected, "开始此任务", BIND(pending::StartSelectedTask)},
-        {"菜单2", Event::ItemSelected, "删除此任务", BIND(pending::DeleteSelectedTask)},
+        {"菜单2", Event::ItemSelected, "暂停此任务", BIND(PauseSelectedTask)},
+        {"菜单2", Event::ItemSelected, "开始此任务", BIND(StartSelectedTask)},
+        {"菜单2", Event::ItemSelected, "删除此任务", BIND(DeleteSelectedTask)},
         {"菜单3", Event::ItemSelected, "打开论坛地址", BIND(OpenForumPage)},
         {"菜单3", Event::ItemSelected, "检测解析链接", BIND(OpenParseServicePage)},
-        {"按钮_开始下载", Event::Clicked, nullptr, BIND(pending::StartDownloadWorker)},
+        {"按钮_开始下载", Event::Clicked, nullptr, BIND(StartDownloadWorker)},
         {"按钮3", Event::Clicked, nullptr, BIND(SaveRecord)},
         {"按钮4", Event::Clicked, nullptr, BIND(LoadRecord)},
         {"按钮5", Event::Clicked, nullptr, BIND(FillFileList)},

@@ -9,6 +9,7 @@
 #include "app/event_binding.h"
 #include "app/window_texts.h"
 #include "runtime/ui/control_registry.h"
+#include "runtime/ui/progress_delegate.h"
 #include "runtime/ui/qt_text.h"
 #include "ui_main_window.h"
 
@@ -47,6 +48,9 @@ MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWind
     m_clipboardTimer->setObjectName(QStringLiteral("时钟1"));
 
     ApplyListSettings();
+    // The "下载进度" cells keep their text and are drawn as a progress bar behind it.
+    m_ui->列表框_任务信息->setItemDelegateForColumn(2,
+                                                    new ProgressBarDelegate(m_ui->列表框_任务信息));
     m_ui->编辑框1->setText(ToQString(FormatHint(state.deployment.shareHost)));
     m_ui->编辑框1->setCursorPosition(0);
     m_ui->标签1->setText(ToQString(AboutText(FromQString(m_ui->标签1->text()), state.deployment)));

@@ -8,6 +8,8 @@
 
 namespace pandrel {
 
+class DownloadManager;
+
 // Values that depend on where the program is deployed. The built-in defaults point at the
 // loopback share service shipped for demos and tests; RunDir + "/pandrel.ini" may override
 // each of them.
@@ -52,6 +54,10 @@ struct ProgramState {
     Text EngineDir;
 
     Deployment deployment;
+
+    // The engine and the download workers, owned by whoever owns the state (the program, a
+    // test); null while there is none, and the download commands then start nothing.
+    DownloadManager* Downloads = nullptr;
 
     CurrentFile Snapshot() const {
         std::lock_guard lock(m_currentFileMutex);

@@ -1,0 +1,109 @@
+#include "download/download_worker.h"
+
+#include "download/task_list.h"
+#include "download/task_records.h"
+#include "runtime/convert.h"
+#include "runtime/ui/controls.h"
+#include "runtime/ui/list_view.h"
+#include "runtime/ui/work_log.h"
+
+namespace pandrel {
+namespace {
+
+// Engine task states, as the status record's `stat` reports them.
+constexpr std::int32_t kStatNone = 0;
+constexpr std::int32_t kStatFailed = 1;
+constexpr std::int32_t kStatFinished = 4;
+
+constexpr int kRowPauseMs = 1000;
+constexpr int kPollMs = 500;
+
+} // namespace
+
+void StartDownloadWorker(ProgramState& state) {
+    if (state.Downloads == nullptr) {
+        return;
+    }
+    const CurrentFile file = state.Snapshot();
+    WorkerJob job{file.CurrentFileName, file.CurrentFileUrl, state.WorkDir};
+    EngineApi& engine = state.Downloads->Engine();
+    const std::int64_t number =
+        state.Downloads->Launch([&engine, job = std::move(job)](const WorkerControl& control) {
+            DownloadWorker(engine, control, job);
+        });
+    if (number > 0) {
+        SetProperty("编辑框2", Property::Content, ToText(number));
+    }
+}
+
+void DownloadWorker(EngineApi& engine, const WorkerControl& control, const WorkerJob& job) {
+    const int rows = RowCount(kTaskList);
+    for (int row = 0; row < rows; ++row) {
+        if (GetCellText(kTaskList, row, kNameColumn) == job.fileName &&
+            !RunTaskForRow(engine, control, job, row)) {
+            return;
+        }
+        if (!control.Sleep(kRowPauseMs)) {
+            return;
+        }
+    }
+    AppendLog("任务：" + job.fileName + "已下载完成", true);
+    SetProperty("编辑框3", Property::Content,
+                ToText(std::int32_t{rows + 1}) + "-------------" +
+                    ToText(std::int32_t{RowCount(kTaskList)}));
+}
+
+bool RunTaskForRow(EngineApi& engine, const WorkerControl& control, const WorkerJob& job, int row) {
+    if (DownloadTask(engine, control, job.fileUrl, job.fileName, job.workDir, row) ==
+        TaskEnd::Abandoned) {
+        return false;
+    }
+    SetProperty("状态", Property::Caption, "任务：" + job.fileName + " 创建成功");
+    return true;
+}
+
+TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text& url,
+                     const Text& fileName, const Text& saveDir, int row) {
+    TaskCreateParams params;
+    TaskStatusInfo status;
+    params.Fill(url, {}, {}, fileName, saveDir, false, true, true);
+    const std::int32_t handle = engine.CreateTask(params.BlockAddress());
+    engine.StartTask(handle);
+    SetCellText(kTaskList, row, kStateColumn, kStateDownloading);
+    status.Init();
+
+    bool seenTask = false;
+    bool showingFailure = false;
+    for (;;) {
+        engine.QueryTaskInfoEx(handle, status.BlockAddress());
+        const std::int32_t stat = status.stat();
+        if (stat == kStatNone) {
+            // Deleted: the row keeps what the delete command wrote. Never known: the task
+            // could not be created at all.
+            if (!seenTask) {
+                SetCellText(kTaskList, row, kStateColumn, kStateFailed);
+            }
+            return TaskEnd::Gone;
+        }
+        seenTask = true;
+        SetCellText(kTaskList, row, kProgressColumn, status.PercentText());
+        SetCellText(kTaskList, row, kSpeedColumn, status.SpeedText());
+        SetCellText(kTaskList, row, kAmountColumn, status.SizeText());
+        SetCellText(kTaskList, row, kHandleColumn, ToText(handle));
+        if (stat == kStatFinished) {
+            SetCellText(kTaskList, row, kStateColumn, kStateFinished);
+            return TaskEnd::Finished;
+        }
+        // Written once per failure: a start command that retries the task writes "正在下载"
+        // itself, and a poll that still sees the old failure must not undo that.
+        if (stat == kStatFailed && !showingFailure) {
+            SetCellText(kTaskList, row, kStateColumn, kStateFailed);
+        }
+        showingFailure = stat == kStatFailed;
+        if (!control.Sleep(kPollMs)) {
+            return TaskEnd::Abandoned;
+        }
+    }
+}
+
+} // namespace pandrel

@@ -1,0 +1,103 @@
+#include "download/task_commands.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "download/download_manager.h"
+#include "download/task_list.h"
+#include "runtime/clock.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "runtime/ui/controls.h"
+#include "runtime/ui/list_view.h"
+
+namespace pandrel {
+namespace {
+
+constexpr int kReleaseWaitMs = 1000;
+constexpr int kLockedWaitMs = 3000;
+
+struct SelectedTask {
+    int row = -1;
+    std::int32_t handle = 0;
+};
+
+// The selected row and its handle; row -1 when there is nothing to act on.
+SelectedTask SelectTask(const ProgramState& state) {
+    if (state.Downloads == nullptr) {
+        return {};
+    }
+    const int row = GetIntegerProperty(kTaskList, Property::SelectedRow);
+    if (row < 0) {
+        return {};
+    }
+    return {row, ToInt(GetCellText(kTaskList, row, kHandleColumn))};
+}
+
+} // namespace
+
+void PauseSelectedTask(ProgramState& state) {
+    const SelectedTask task = SelectTask(state);
+    if (task.row < 0) {
+        return;
+    }
+    state.Downloads->Engine().StopTask(task.handle);
+    SetCellText(kTaskList, task.row, kStateColumn, kStatePaused);
+}
+
+void StartSelectedTask(ProgramState& state) {
+    const SelectedTask task = SelectTask(state);
+    if (task.row < 0) {
+        return;
+    }
+    state.Downloads->Engine().StartTask(task.handle);
+    SetCellText(kTaskList, task.row, kStateColumn, kStateDownloading);
+}
+
+void DeleteSelectedTask(ProgramState& state) {
+    const SelectedTask task = SelectTask(state);
+    if (task.row < 0) {
+        return;
+    }
+    StopAndDeleteTask(state.Downloads->Engine(), task.handle);
+    SetCellText(kTaskList, task.row, kStateColumn, kStateDeleted);
+    const Text name = GetCellText(kTaskList, task.row, kNameColumn);
+    Delay(kReleaseWaitMs);
+    // Only a plain file name keeps name + suffix inside the download folder.
+    if (!IsSafeFileName(name) || state.RunDir.empty()) {
+        return;
+    }
+    for (const char* suffix : {".td", ".td.cfg"}) {
+        const Text path = state.RunDir + "/下载目录/" + name + suffix;
+        if (IsFileLocked(path)) {
+            Delay(kLockedWaitMs);
+        }
+        DeleteFile(path);
+    }
+}
+
+void StopAndDeleteTask(EngineApi& engine, std::int32_t handle) {
+    engine.StopTask(handle);
+    engine.DeleteTask(handle);
+}
+
+bool IsFileLocked(const Text& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return true;
+    }
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool locked = ::fcntl(fd, F_SETLK, &lock) != 0;
+    // Closing drops the lock just taken; this process holds no other lock on the file.
+    ::close(fd);
+    return locked;
+}
+
+} // namespace pandrel

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/program_state.h"
+
+namespace pandrel {
+
+// The task list 列表框_任务信息 is the only store of tasks: one row per task, never removed,
+// not saved. The engine's handle lives in the row's "句柄编号" cell as decimal text.
+inline constexpr const char* kTaskList = "列表框_任务信息";
+
+enum TaskColumn : int {
+    kNameColumn = 0,     // "文件名称"
+    kSizeColumn = 1,     // "文件大小"
+    kProgressColumn = 2, // "下载进度"
+    kSpeedColumn = 3,    // "网络速度"
+    kAmountColumn = 4,   // "已经下载"
+    kStateColumn = 5,    // "状态"
+    kHandleColumn = 6,   // "句柄编号"
+};
+
+// The texts of the "状态" cell; empty until a worker comes to the row.
+inline constexpr const char* kStateDownloading = "正在下载";
+inline constexpr const char* kStatePaused = "已暂停";
+inline constexpr const char* kStateDeleted = "已删除";
+inline constexpr const char* kStateFinished = "已完成";
+inline constexpr const char* kStateFailed = "下载失败";
+
+// "下载该文件": makes the selected file of 文件列表框 the current file (its number, name and
+// size, and its link cut from that row of RecordText), appends its task row and starts a
+// worker. Nothing happens without a selection, or when the row's number names no piece of
+// RecordText (the file list and the listing disagree).
+void DownloadSelectedFile(ProgramState& state);
+
+// Appends the row of `file` with the initial cell texts; gives its index.
+int AddTaskRow(const CurrentFile& file);
+
+// A file name from a listing that may be joined to the download folder: not empty, not "."
+// or "..", no "/" and no NUL byte, at most 255 bytes. Anything else would name a path outside
+// the folder or no file at all.
+bool IsSafeFileName(const Text& name);
+
+} // namespace pandrel

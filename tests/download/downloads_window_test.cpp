@@ -1,0 +1,245 @@
+// The whole download job on the offscreen window: start-up with the real engine, a share
+// parsed from a real share-sim, downloads through the window's own handlers, and the task
+// commands on running tasks.
+#include <QLabel>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "download/task_commands.h"
+#include "download/task_list.h"
+#include "runtime/text.h"
+#include "runtime/ui/qt_text.h"
+#include "share/file_list.h"
+#include "task_window_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pandrel::kAmountColumn;
+using pandrel::kHandleColumn;
+using pandrel::kNameColumn;
+using pandrel::kProgressColumn;
+using pandrel::kSizeColumn;
+using pandrel::kSpeedColumn;
+using pandrel::kStateColumn;
+using States = std::vector<std::string>;
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class DownloadsTest : public ShareTest {
+protected:
+    int FileRowOf(const std::string& name) {
+        for (int row = 0; row < FileList()->topLevelItemCount(); ++row) {
+            if (Cell(FileList(), row, 1) == name) {
+                return row;
+            }
+        }
+        ADD_FAILURE() << name << " is not in the file list";
+        return -1;
+    }
+    std::uintmax_t SizeOf(const std::string& path) {
+        std::error_code error;
+        const auto size = fs::file_size(path, error);
+        return error ? 0 : size;
+    }
+    bool LogHasLine(const std::string& ending) {
+        QTreeWidget* log = List("列表框_工作日志");
+        for (int row = 0; row < log->topLevelItemCount(); ++row) {
+            if (Cell(log, row, 0).ends_with(" } " + ending)) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(DownloadsTest, DownloadsTwoFilesFromTheFileList) {
+    const std::string first = AddShareFile("alpha.bin", 300 * 1024);
+    const std::string second = AddShareFile("文件 二.dat", 200 * 1024 + 17);
+    StartShareSim();
+    OpenAndParse();
+    // Start-up released the engine beside the run folder and put the gzip library there.
+    EXPECT_TRUE(fs::exists(Dir() + "/DownLoad/dlhost"));
+    EXPECT_TRUE(fs::exists(Dir() + "/libgzip.so"));
+
+    const int firstRow = FileRowOf("alpha.bin");
+    DownloadFileRow(firstRow);
+    // The row as the command leaves it: its worker has not come to it yet.
+    ASSERT_EQ(TaskList()->topLevelItemCount(), 1);
+    const std::vector<std::string> initial = {
+        "alpha.bin", Cell(FileList(), firstRow, 2), "0.00 %", "0 KB/S", "0.00/0.00 MB", "", ""};
+    for (int column = 0; column < 7; ++column) {
+        EXPECT_EQ(Cell(TaskList(), 0, column), initial[column]) << column;
+    }
+    DownloadFileRow(FileRowOf("文件 二.dat"));
+    ASSERT_EQ(TaskList()->topLevelItemCount(), 2);
+
+    ASSERT_TRUE(WaitForState(0, "已完成"));
+    ASSERT_TRUE(WaitForState(1, "已完成"));
+    const struct {
+        int row;
+        std::string name, bytes, sizeText;
+    } rows[] = {{0, "alpha.bin", first, "0.29/0.29 MB"},
+                {1, "文件 二.dat", second, "0.20/0.20 MB"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(StatesOf(r.row), (States{"正在下载", "已完成"}));
+        EXPECT_EQ(Cell(TaskList(), r.row, kProgressColumn), "100.00 %");
+        EXPECT_EQ(Cell(TaskList(), r.row, kAmountColumn), r.sizeText);
+        EXPECT_TRUE(Cell(TaskList(), r.row, kSpeedColumn).ends_with(" KB/S"));
+        EXPECT_GT(std::atoi(Cell(TaskList(), r.row, kHandleColumn).c_str()), 0);
+        EXPECT_TRUE(SavedFile(r.name) == r.bytes) << "the saved file differs from the share's";
+        EXPECT_FALSE(fs::exists(m_state.WorkDir + r.name + ".td"));
+    }
+    EXPECT_NE(Cell(TaskList(), 0, kHandleColumn), Cell(TaskList(), 1, kHandleColumn));
+    // Each worker logs the end of its scan a second after its last row.
+    EXPECT_TRUE(WaitFor([&] { return m_downloads->RunningWorkers() == 0; }));
+    EXPECT_TRUE(LogHasLine("任务：alpha.bin已下载完成"));
+    EXPECT_TRUE(LogHasLine("任务：文件 二.dat已下载完成"));
+}
+
+TEST_F(DownloadsTest, PausedTaskFetchesNothingUntilStartedAgain) {
+    const std::string bytes = AddShareFile("slow.bin", 3 * 1024 * 1024);
+    StartShareSim({"--rate", "96K"});
+    OpenAndParse();
+    DownloadFileRow(0);
+    const std::string temporary = m_state.WorkDir + "slow.bin.td";
+    ASSERT_TRUE(WaitFor([&] {
+        return SizeOf(temporary) > 0 && Cell(TaskList(), 0, kProgressColumn) != "0.00 %" &&
+               !Cell(TaskList(), 0, kHandleColumn).empty();
+    }));
+    // The engine holds its temporary file while it writes it.
+    EXPECT_TRUE(pandrel::IsFileLocked(temporary));
+
+    Select(TaskList(), 0);
+    Trigger("菜单2", "暂停此任务");
+    ASSERT_TRUE(WaitForState(0, "已暂停", std::chrono::seconds(5)));
+    // Connections the pause cut end their log lines; after that the server sees nothing.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    PumpEvents();
+    const std::string logAfterPause = ReadWhole(LogPath());
+    const std::string progressAfterPause = Cell(TaskList(), 0, kProgressColumn);
+    WaitFor([] { return false; }, std::chrono::milliseconds(2000));
+    EXPECT_EQ(ReadWhole(LogPath()), logAfterPause);
+    EXPECT_EQ(Cell(TaskList(), 0, kProgressColumn), progressAfterPause);
+    EXPECT_EQ(Cell(TaskList(), 0, kStateColumn), "已暂停") << "the worker overwrote the pause";
+    EXPECT_NE(progressAfterPause, "100.00 %") << "the download was too fast to pause";
+
+    Trigger("菜单2", "开始此任务");
+    EXPECT_EQ(Cell(TaskList(), 0, kStateColumn), "正在下载");
+    ASSERT_TRUE(WaitForState(0, "已完成", std::chrono::seconds(90)));
+    EXPECT_EQ(StatesOf(0), (States{"正在下载", "已暂停", "正在下载", "已完成"}));
+    EXPECT_TRUE(SavedFile("slow.bin") == bytes) << "the saved file differs from the share's";
+    EXPECT_NE(ReadWhole(LogPath()), logAfterPause);
+}
+
+TEST_F(DownloadsTest, DeleteEndsTheTaskAndKeepsFinishedFiles) {
+    const std::string done = AddShareFile("done.bin", 64 * 1024);
+    AddShareFile("slow.bin", 3 * 1024 * 1024);
+    StartShareSim({"--rate", "96K"});
+    OpenAndParse();
+    DownloadFileRow(FileRowOf("done.bin"));
+    ASSERT_TRUE(WaitForState(0, "已完成"));
+    DownloadFileRow(FileRowOf("slow.bin"));
+    const std::string temporary = m_state.WorkDir + "slow.bin.td";
+    // The row has its handle once the worker has polled the task.
+    ASSERT_TRUE(WaitFor(
+        [&] { return SizeOf(temporary) > 0 && !Cell(TaskList(), 1, kHandleColumn).empty(); }));
+
+    Select(TaskList(), 1);
+    Trigger("菜单2", "删除此任务");
+    EXPECT_EQ(Cell(TaskList(), 1, kStateColumn), "已删除");
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_FALSE(fs::exists(temporary + ".cfg"));
+    EXPECT_FALSE(fs::exists(m_state.WorkDir + "slow.bin"));
+    // The worker of a deleted task stops polling it and ends its scan; the row keeps its
+    // state.
+    ASSERT_TRUE(
+        WaitFor([&] { return m_downloads->RunningWorkers() == 0; }, std::chrono::seconds(20)));
+    EXPECT_EQ(StatesOf(1), (States{"正在下载", "已删除"}));
+
+    Select(TaskList(), 0);
+    Trigger("菜单2", "删除此任务");
+    EXPECT_EQ(Cell(TaskList(), 0, kStateColumn), "已删除");
+    EXPECT_TRUE(SavedFile("done.bin") == done) << "deleting a finished task lost its file";
+    EXPECT_EQ(TaskList()->topLevelItemCount(), 2);
+}
+
+TEST_F(DownloadsTest, SameFileTwiceRunsATaskForEachRowOfIt) {
+    const std::string bytes = AddShareFile("same.bin", 256 * 1024);
+    StartShareSim();
+    OpenAndParse();
+    DownloadFileRow(0);
+    ASSERT_TRUE(WaitForState(0, "已完成"));
+    const std::string firstHandle = Cell(TaskList(), 0, kHandleColumn);
+
+    DownloadFileRow(0);
+    ASSERT_EQ(TaskList()->topLevelItemCount(), 2);
+    ASSERT_TRUE(WaitForState(1, "已完成"));
+    // The new worker served the older row again first, with a task of its own.
+    EXPECT_EQ(StatesOf(0), (States{"正在下载", "已完成", "正在下载", "已完成"}));
+    EXPECT_EQ(StatesOf(1), (States{"正在下载", "已完成"}));
+    const std::string handles[] = {firstHandle, Cell(TaskList(), 0, kHandleColumn),
+                                   Cell(TaskList(), 1, kHandleColumn)};
+    EXPECT_NE(handles[0], handles[1]);
+    EXPECT_NE(handles[1], handles[2]);
+    EXPECT_NE(handles[0], handles[2]);
+    std::vector<std::string> saved;
+    for (const auto& entry : fs::directory_iterator(m_state.WorkDir)) {
+        saved.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(saved, std::vector<std::string>{"same.bin"});
+    EXPECT_TRUE(SavedFile("same.bin") == bytes) << "the saved file differs from the share's";
+}
+
+TEST_F(DownloadsTest, RefusedAndUnsafeFilesShowFailureAndARetryRecovers) {
+    const std::string bytes = AddShareFile("gone.bin", 128 * 1024);
+    AddShareFile("escape.bin", 4 * 1024);
+    StartShareSim();
+    OpenAndParse();
+    // Rows the listing might hold: names that are paths, pointing at a file that exists.
+    const std::string link = m_shareSim.BaseUrl() + "/d/" + kShareId + "/escape.bin";
+    for (const char* name : {"..", "../escape.bin", "sub/escape.bin"}) {
+        m_state.RecordText += "<tr><td>" + std::string(name) +
+                              "</td><td>4 KB</td><td><a target=\"_blank\" href=\"" + link +
+                              "\">点我下载</a></td></tr>\n";
+    }
+    FileList()->clear();
+    m_state.RecordRowCount = pandrel::CountOccurrences(m_state.RecordText, "<tr>");
+    pandrel::FillFileList(m_state);
+    ASSERT_EQ(FileList()->topLevelItemCount(), 5);
+    // The file went away after the listing was made: the server answers 404.
+    const std::string shared = ShareFilePath("gone.bin");
+    fs::rename(shared, PathOf("gone.bin.away"));
+
+    const std::vector<std::string> names = {"gone.bin", "..", "../escape.bin", "sub/escape.bin"};
+    for (const std::string& name : names) {
+        DownloadFileRow(FileRowOf(name));
+    }
+    for (int row = 0; row < static_cast<int>(names.size()); ++row) {
+        EXPECT_TRUE(WaitForState(row, "下载失败"))
+            << names[row] << " shows " << Cell(TaskList(), row, kStateColumn);
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(Dir())) {
+        if (entry.path().filename() == "escape.bin") {
+            EXPECT_EQ(entry.path().string(), ShareFilePath("escape.bin"))
+                << "a file was written outside the download folder";
+        }
+    }
+
+    // The file is back: starting the failed task fetches it after all.
+    fs::rename(PathOf("gone.bin.away"), shared);
+    Select(TaskList(), 0);
+    Trigger("菜单2", "开始此任务");
+    ASSERT_TRUE(WaitForState(0, "已完成"));
+    EXPECT_EQ(StatesOf(0), (States{"正在下载", "下载失败", "正在下载", "已完成"}));
+    EXPECT_TRUE(SavedFile("gone.bin") == bytes) << "the saved file differs from the share's";
+}
+
+} // namespace
