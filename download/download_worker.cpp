@@ -64,6 +64,12 @@ bool RunTaskForRow(EngineApi& engine, const WorkerControl& control, const Worker
 
 TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text& url,
                      const Text& fileName, const Text& saveDir, int row) {
+    // Without its folder (start-up stopped before making it) a task would save wherever the
+    // engine happens to run.
+    if (saveDir.empty()) {
+        SetCellText(kTaskList, row, kStateColumn, kStateFailed);
+        return TaskEnd::Gone;
+    }
     TaskCreateParams params;
     TaskStatusInfo status;
     params.Fill(url, {}, {}, fileName, saveDir, false, true, true);

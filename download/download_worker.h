@@ -36,6 +36,7 @@ enum class TaskEnd {
 // Creates and starts one engine task and polls it every 500 ms, writing progress, speed,
 // amounts and handle into the row, until it finishes ("已完成") or the engine forgets it.
 // A failed task shows "下载失败" and is still polled, so that "开始此任务" can bring it back.
+// Without a save directory no task is created and the row shows "下载失败" at once.
 TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text& url,
                      const Text& fileName, const Text& saveDir, int row);
 

@@ -166,6 +166,21 @@ TEST_F(TaskListTest, DownloadIsRefusedWithoutASelectionOrAListedRow) {
     }
 }
 
+TEST_F(TaskListTest, DownloadWithoutADownloadFolderFailsAtOnce) {
+    m_state.RecordText = "\n<tr><td>a.bin</td><td>1 KB</td><td><a target=\"_blank\" "
+                         "href=\"http://127.0.0.1:1/d/a.bin\">点我下载</a></td></tr>\n";
+    m_state.RecordRowCount = 1;
+    pandrel::FillFileList(m_state);
+    // What start-up leaves when it stopped before the download folder.
+    m_state.WorkDir.clear();
+    Select(FileList(), 0);
+    RunHandler("菜单", "下载该文件");
+    ASSERT_TRUE(WaitForState(0, "下载失败", std::chrono::seconds(10)));
+    ASSERT_TRUE(
+        WaitFor([&] { return m_downloads->RunningWorkers() == 0; }, std::chrono::seconds(10)));
+    EXPECT_EQ(Cell(TaskList(), 0, pandrel::kHandleColumn), "") << "a task was created";
+}
+
 TEST_F(TaskListTest, CommandsActOnTheSelectedRowOnly) {
     AddRow("a.bin");
     const struct {
