@@ -16,7 +16,7 @@ namespace {
 constexpr auto kSaveInterval = std::chrono::seconds(1);
 constexpr auto kSpeedWindow = std::chrono::seconds(2);
 constexpr auto kSampleInterval = std::chrono::milliseconds(200);
-constexpr int64_t kMinPiece = 1 << 20;
+constexpr auto kLaunchInterval = std::chrono::milliseconds(200);
 
 bool IsHttpUrl(const std::string& url) {
     for (const char* scheme : {"http://", "https://"}) {
@@ -72,8 +72,10 @@ void Task::Start() {
     m_failCode = DL_FAIL_NONE;
     m_failures = 0;
     m_nextAttempt = Clock::now();
+    m_lastFailure = {};
     m_received = 0;
     m_samples.clear();
+    m_typicalRate = 0;
     m_verified = false;
     m_noRange = false;
 
@@ -97,7 +99,7 @@ void Task::Start() {
     m_lastModified = progress.lastModified;
     m_segments.clear();
     for (const ByteRange& r : progress.missing) {
-        m_segments.push_back(Segment{r.begin, r.end, nullptr});
+        m_segments.push_back(Segment{r.begin, r.end, 0});
     }
     if (m_segments.empty()) {
         Complete(); // every byte was already on disk when the record was written
@@ -280,7 +282,11 @@ void Task::Tick(Clock::time_point now) {
     if (m_dirty && now - m_lastSave >= kSaveInterval) {
         SaveProgress();
     }
-    if (now >= m_nextAttempt) {
+    WatchPaces(now);
+    // A finished request refills its slot itself (OnDone); this catches retries that fell due
+    // and end-game races that became worth it, without rescanning on every wake-up.
+    if (m_state == State::Running && now >= m_nextAttempt &&
+        (m_launchWanted || m_connections.empty() || now - m_lastLaunch >= kLaunchInterval)) {
         LaunchDue();
     }
 }

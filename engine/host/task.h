@@ -4,6 +4,7 @@
 #include "progress_file.h"
 #include "settings.h"
 #include "task_files.h"
+#include "work_plan.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,11 +21,12 @@ using Clock = std::chrono::steady_clock;
 
 struct Connection;
 
-// A part of the file still to fetch: [pos, end). `owner` is the connection filling it, if any.
+// A part of the file still to fetch: [pos, end). Every byte before `pos` is on disk. `users`
+// counts the connections filling it: one, or two while the end game races it.
 struct Segment {
     int64_t pos = 0;
     int64_t end = 0;
-    Connection* owner = nullptr;
+    int users = 0;
 };
 
 // Why a connection ended early, decided inside libcurl's callbacks (which must not touch the
@@ -38,8 +40,15 @@ struct Connection {
     curl_slist* headers = nullptr;
     Segment* segment = nullptr; // ranged downloads only
     bool probe = false;         // the first request, which learns size and range support
+    bool racer = false;         // a second connection on a piece, in the end game
+    Clock::time_point launched{};
     int64_t requestStart = 0;
-    int64_t writePos = 0; // next offset, single-connection downloads
+    int64_t writePos = 0; // offset of the next byte this response delivers
+    // Speed watch: bytes delivered (kept or not), and the window they are measured over.
+    int64_t delivered = 0;
+    int64_t windowBytes = 0;
+    Clock::time_point windowStart{};
+    ConnectionPace pace;
     bool checked = false; // the response was accepted
     bool gotData = false;
     Verdict verdict = Verdict::None;
@@ -91,9 +100,12 @@ private:
     size_t WriteRanged(Connection* c, const char* data, size_t size);
     size_t WriteSingle(Connection* c, const char* data, size_t size);
     bool WriteAt(Connection* c, const char* data, size_t size, int64_t offset);
-    void CountFailure(Verdict verdict);
+    void StartWriteBack(size_t written);
+    void CountFailure(Verdict verdict, Clock::time_point launched = Clock::now());
     void DropConnection(Connection* c);
     void DropAllConnections();
+    void FinishSegment(Segment* s);
+    void WatchPaces(Clock::time_point now);
 
     // task.cpp
     void Fail(int code);
@@ -135,10 +147,16 @@ private:
 
     int m_failures = 0; // consecutive failures without a new byte
     Clock::time_point m_nextAttempt{};
+    Clock::time_point m_lastFailure{}; // when m_failures last grew
     Clock::time_point m_lastSave{};
+    Clock::time_point m_lastLaunch{};
+    bool m_launchWanted = false; // LaunchDue at the next tick, whenever the last one was
+    Clock::time_point m_lastPace{};
+    double m_typicalRate = 0; // median connection speed, last seen with three or more measured
     bool m_dirty = false;
 
-    int64_t m_received = 0; // bytes received in this run, for the speed
+    int64_t m_received = 0;  // bytes received in this run, for the speed
+    int64_t m_unflushed = 0; // bytes written since the disk was last asked to write back
     std::deque<std::pair<Clock::time_point, int64_t>> m_samples;
 };
 

@@ -13,8 +13,9 @@
 namespace dlengine {
 namespace {
 
-constexpr int64_t kMinPiece = 1 << 20;
 constexpr int kMaxFailures = 10;
+constexpr int64_t kProgressPerRequest = 64 * 1024;
+constexpr int64_t kWriteBackEvery = 32 << 20;
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr const char* kUserAgent = "dlengine/1.0";
 
@@ -97,9 +98,11 @@ void Task::Launch(Segment* segment, bool probe) {
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, c->error);
 
     std::string range;
+    c->launched = c->windowStart = Clock::now();
     if (segment != nullptr) {
-        c->requestStart = segment->pos;
-        segment->owner = c;
+        c->requestStart = c->writePos = segment->pos;
+        c->racer = segment->users > 0;
+        ++segment->users;
         range = std::to_string(segment->pos) + "-" + std::to_string(segment->end - 1);
     } else if (!m_noRange) {
         range = "0-";
@@ -111,55 +114,6 @@ void Task::Launch(Segment* segment, bool probe) {
     if (curl_multi_add_handle(m_multi, e) != CURLM_OK) {
         DropConnection(c);
         CountFailure(Verdict::Retry);
-    }
-}
-
-// Opens as many requests as the task can use now. Until the server has answered in this run,
-// only one request is out; while requests keep failing, only one at a time is retried.
-void Task::LaunchDue() {
-    if (m_mode != Mode::Ranged || !m_verified) {
-        if (m_connections.empty()) {
-            Segment* first = nullptr;
-            for (Segment& s : m_segments) {
-                if (s.owner == nullptr && s.pos < s.end) {
-                    first = &s;
-                    break;
-                }
-            }
-            Launch(m_mode == Mode::Ranged ? first : nullptr, true);
-        }
-        return;
-    }
-    while (m_state == State::Running &&
-           static_cast<int>(m_connections.size()) < m_settings.connections) {
-        if (m_failures > 0 && !m_connections.empty()) {
-            return;
-        }
-        Segment* free = nullptr;
-        Segment* largest = nullptr;
-        for (Segment& s : m_segments) {
-            if (s.owner == nullptr && s.pos < s.end) {
-                free = &s;
-                break;
-            }
-            if (largest == nullptr || s.end - s.pos > largest->end - largest->pos) {
-                largest = &s;
-            }
-        }
-        if (free != nullptr) {
-            Launch(free, false);
-            continue;
-        }
-        // Take the second half of the largest piece, if both halves stay at least 1 MiB.
-        if (largest == nullptr || largest->end - largest->pos < 2 * kMinPiece) {
-            return;
-        }
-        const int64_t middle = largest->pos + (largest->end - largest->pos) / 2;
-        auto it = std::find_if(m_segments.begin(), m_segments.end(),
-                               [largest](const Segment& s) { return &s == largest; });
-        auto added = m_segments.insert(std::next(it), Segment{middle, largest->end, nullptr});
-        largest->end = middle;
-        Launch(&*added, false);
     }
 }
 
@@ -230,10 +184,11 @@ bool Task::AcceptProbe(Connection* c) {
         }
         m_mode = Mode::Ranged;
         m_verified = true;
+        m_launchWanted = true; // the other connections can open now
         m_total = c->rangeTotal;
         m_etag = c->etag;
         m_lastModified = c->lastModified;
-        m_segments.assign(1, Segment{0, m_total, c});
+        m_segments.assign(1, Segment{0, m_total, 1});
         c->segment = &m_segments.front();
         SaveProgress();
         return true;
@@ -263,6 +218,7 @@ bool Task::AcceptResumeProbe(Connection* c) {
         (m_etag.empty() || c->etag.empty() || c->etag == m_etag) &&
         (m_lastModified.empty() || c->lastModified.empty() || c->lastModified == m_lastModified)) {
         m_verified = true;
+        m_launchWanted = true; // the other connections can open now
         return true;
     }
     if (c->status == 200 || c->status == 206) {
@@ -320,25 +276,45 @@ bool Task::WriteAt(Connection* c, const char* data, size_t size, int64_t offset)
     return true;
 }
 
+// Asks the kernel to start writing the file out every few MiB, without waiting. The final
+// flush before the file is handed over then has little left to do, and the page cache does
+// not fill with a whole large download.
+void Task::StartWriteBack(size_t written) {
+    m_unflushed += static_cast<int64_t>(written);
+    if (m_unflushed >= kWriteBackEvery) {
+        m_unflushed = 0;
+        sync_file_range(m_files.DataFd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+}
+
+// Writes the part of a chunk that lies in the connection's piece and is not on disk yet. Two
+// connections may fill one piece (the end game); whichever delivers a byte first writes it and
+// the other skips it, so no byte is ever written twice.
 size_t Task::WriteRanged(Connection* c, const char* data, size_t size) {
     Segment* s = c->segment;
-    if (s == nullptr) {
-        return 0;
+    if (s == nullptr || c->writePos >= s->end) {
+        return 0; // the piece was cut short for another connection or is done: end the request
     }
-    // The piece may have been cut short for another connection: write only up to its end,
-    // then end this request.
-    const size_t n =
-        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), s->end - s->pos));
-    if (n > 0) {
-        if (!WriteAt(c, data, n, s->pos)) {
+    c->gotData = true;
+    // Take at most what is left of the piece; the rest of the chunk belongs to another piece.
+    const auto n =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), s->end - c->writePos));
+    const int64_t chunkEnd = c->writePos + static_cast<int64_t>(n);
+    if (chunkEnd > s->pos) {
+        // writePos never passes s->pos: the piece's bytes arrive in order on each connection.
+        const int64_t skip = s->pos - c->writePos;
+        const auto fresh = static_cast<size_t>(chunkEnd - s->pos);
+        if (!WriteAt(c, data + skip, fresh, s->pos)) {
             return 0;
         }
-        s->pos += static_cast<int64_t>(n);
-        m_received += static_cast<int64_t>(n);
+        s->pos = chunkEnd;
+        m_received += static_cast<int64_t>(fresh);
+        StartWriteBack(fresh);
         m_failures = 0;
         m_dirty = true;
-        c->gotData = true;
     }
+    c->writePos = chunkEnd;
+    c->delivered += static_cast<int64_t>(n);
     return n;
 }
 
@@ -353,6 +329,7 @@ size_t Task::WriteSingle(Connection* c, const char* data, size_t size) {
     c->writePos += static_cast<int64_t>(size);
     m_singleWritten = c->writePos;
     m_received += static_cast<int64_t>(size);
+    StartWriteBack(size);
     // A run that starts over only makes progress once it passes where the last one ended.
     if (c->writePos > m_singleBest) {
         m_singleBest = c->writePos;
@@ -397,9 +374,9 @@ void Task::OnDone(Connection* c, CURLcode code) {
     if (m_mode == Mode::Ranged && c->segment != nullptr) {
         Segment* s = c->segment;
         if (s->pos >= s->end) {
-            m_segments.remove_if([s](const Segment& x) { return &x == s; });
-            c->segment = nullptr;
+            FinishSegment(s); // drops c with any racer
             success = true;
+            c = nullptr;
         }
     } else if (m_mode == Mode::Single && c->checked) {
         success = code == CURLE_OK && (m_total < 0 || c->writePos == m_total);
@@ -413,17 +390,29 @@ void Task::OnDone(Connection* c, CURLcode code) {
         CountFailure(verdict == Verdict::None ? Verdict::Retry : verdict);
         return;
     }
-    DropConnection(c);
+    // A request that brought a good share of its piece before it broke is an ordinary drop
+    // (servers close long transfers): its piece goes straight to a new request, no back-off.
+    const bool madeProgress = c != nullptr && c->delivered >= kProgressPerRequest;
+    if (c != nullptr) {
+        DropConnection(c);
+    }
     if (!success) {
-        CountFailure(verdict == Verdict::None ? Verdict::Retry : verdict);
+        CountFailure(madeProgress               ? Verdict::RetryNow
+                     : verdict == Verdict::None ? Verdict::Retry
+                                                : verdict);
     }
     if (m_state == State::Running && m_mode == Mode::Ranged && m_verified && m_segments.empty() &&
         m_connections.empty()) {
         Complete();
+        return;
+    }
+    // A freed slot goes back to work at once rather than at the next tick.
+    if (m_state == State::Running && Clock::now() >= m_nextAttempt) {
+        LaunchDue();
     }
 }
 
-void Task::CountFailure(Verdict verdict) {
+void Task::CountFailure(Verdict verdict, Clock::time_point launched) {
     if (m_state != State::Running) {
         return;
     }
@@ -432,6 +421,12 @@ void Task::CountFailure(Verdict verdict) {
         m_nextAttempt = now;
         return;
     }
+    // Requests that were already out when a failure was counted fail of the same cause (a
+    // server outage ends every connection at once): they count as that one failure.
+    if (launched < m_lastFailure) {
+        return;
+    }
+    m_lastFailure = now;
     if (++m_failures >= kMaxFailures) {
         Fail(DL_FAIL_NETWORK);
         return;
@@ -444,8 +439,8 @@ void Task::CountFailure(Verdict verdict) {
 }
 
 void Task::DropConnection(Connection* c) {
-    if (c->segment != nullptr && c->segment->owner == c) {
-        c->segment->owner = nullptr;
+    if (c->segment != nullptr) {
+        --c->segment->users;
     }
     if (c->easy != nullptr) {
         curl_multi_remove_handle(m_multi, c->easy);

@@ -68,7 +68,13 @@ std::string TestServer::Url(const std::string& path) const {
 
 void TestServer::Serve(const std::string& path, const ServedFile& file) {
     std::lock_guard lock(m_mutex);
-    m_files[path] = file;
+    Entry entry;
+    entry.config = file;
+    entry.body = std::make_shared<const std::string>(std::move(entry.config.body));
+    entry.laterBody = std::make_shared<const std::string>(std::move(entry.config.laterBody));
+    entry.config.body.clear();
+    entry.config.laterBody.clear();
+    m_files[path] = std::move(entry);
 }
 
 std::vector<LoggedRequest> TestServer::Log() const {
@@ -141,15 +147,18 @@ void TestServer::HandleConnection(int fd) {
 
 void TestServer::Answer(int fd, const std::string& path, long long first, long long last) {
     ServedFile f;
+    std::shared_ptr<const std::string> body = std::make_shared<const std::string>();
     int dropAfter = -1, stallAfter = -1;
+    int pace = 0;
     {
         std::lock_guard lock(m_mutex);
         auto it = m_files.find(path);
         if (it == m_files.end()) {
             f.status = 404;
         } else {
-            f = it->second;
-            ServedFile& live = it->second;
+            f = it->second.config;
+            body = it->second.body;
+            ServedFile& live = it->second.config;
             if (live.statusTimes > 0 && --live.statusTimes == 0) {
                 live.status = 0;
             }
@@ -160,6 +169,14 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
             if (live.stallTimes > 0) {
                 --live.stallTimes;
                 stallAfter = live.stallAfter;
+            }
+            pace = live.bytesPerSecond;
+            if (live.slowFrom >= 0 && live.slowTimes > 0 && std::max(first, 0LL) >= live.slowFrom) {
+                --live.slowTimes;
+                pace = live.slowBytesPerSecond;
+            } else if (live.slowFrom >= 0 && live.slowTimes == 0 &&
+                       !it->second.laterBody->empty()) {
+                body = it->second.laterBody;
             }
         }
     }
@@ -176,7 +193,7 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
         SendAll(fd, head.data(), head.size());
         return;
     }
-    const long long size = static_cast<long long>(f.body.size());
+    const long long size = static_cast<long long>(body->size());
     long long begin = 0, end = size; // [begin, end)
     if (f.ranges && first >= 0) {
         if (first >= size) {
@@ -208,6 +225,12 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
     long long sent = 0;
     const auto started = std::chrono::steady_clock::now();
     while (begin + sent < end && !m_stopping) {
+        // Stop as soon as the client has hung up, so that a connection it cut is not counted
+        // as open for longer than it takes to send one chunk.
+        pollfd hangUp{fd, POLLRDHUP, 0};
+        if (poll(&hangUp, 1, 0) > 0 && (hangUp.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            return;
+        }
         long long n = std::min<long long>(kChunk, end - begin - sent);
         if (dropAfter >= 0) {
             if (sent >= dropAfter) {
@@ -229,12 +252,12 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
         if (stallAfter >= 0) {
             n = std::min<long long>(n, stallAfter - sent);
         }
-        if (!SendAll(fd, f.body.data() + begin + sent, static_cast<size_t>(n))) {
+        if (!SendAll(fd, body->data() + begin + sent, static_cast<size_t>(n))) {
             return;
         }
         sent += n;
-        if (f.bytesPerSecond > 0) {
-            const auto due = started + std::chrono::microseconds(sent * 1000000 / f.bytesPerSecond);
+        if (pace > 0) {
+            const auto due = started + std::chrono::microseconds(sent * 1000000 / pace);
             std::this_thread::sleep_until(due);
         }
     }

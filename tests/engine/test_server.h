@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +22,13 @@ struct ServedFile {
     int stallAfter = -1;    // stop sending after this many body bytes, without closing ...
     int stallTimes = 0;     // ... in this many responses
     int bytesPerSecond = 0; // pace each response (0: as fast as possible)
+    // The first `slowTimes` responses whose range starts at or after `slowFrom` crawl at
+    // `slowBytesPerSecond`; once they are used up, every later response sends `laterBody`
+    // instead of `body` when that is set (a server whose content changed under the same name).
+    long long slowFrom = -1;
+    int slowTimes = 0;
+    int slowBytesPerSecond = 0;
+    std::string laterBody;
 };
 
 // One logged request: its path and the first byte it asked for (-1 without a Range header).
@@ -54,9 +62,17 @@ private:
     int m_listen = -1;
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
+
     std::thread m_acceptor;
     mutable std::mutex m_mutex;
-    std::map<std::string, ServedFile> m_files;
+    // The bodies are shared with the answering threads, so that a large file is not copied
+    // for every request.
+    struct Entry {
+        ServedFile config; // without its bodies
+        std::shared_ptr<const std::string> body;
+        std::shared_ptr<const std::string> laterBody;
+    };
+    std::map<std::string, Entry> m_files;
     std::vector<LoggedRequest> m_log;
     std::vector<std::thread> m_workers;
 };

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace dlengine {
+
+// A piece is cut in two on sight only when both halves keep at least kMinPiece: that is how a
+// download fans out. Smaller pieces are cut only when their connection would still need more
+// than kSplitAfter, and never below kMinSplit a part: a request costs set-up time.
+constexpr int64_t kMinPiece = 1 << 20;
+constexpr int64_t kMinSplit = 256 << 10;
+
+// What the scheduler knows of one missing piece [pos, end) of a ranged download.
+struct PieceView {
+    int64_t pos = 0;
+    int64_t end = 0;
+    int users = 0;             // connections filling it (2 while it is raced)
+    double userRate = 0;       // bytes per second of its connection, when it has one
+    bool userMeasured = false; // the rate covers at least one full measuring window
+};
+
+// The next thing an idle connection slot should do.
+struct WorkChoice {
+    enum class Kind { None, Free, Split, Race };
+    Kind kind = Kind::None;
+    size_t index = 0;    // into the pieces given
+    int64_t splitAt = 0; // Split: the new piece is [splitAt, end of the piece)
+};
+
+constexpr int kMaxRacers = 3; // connections on one piece, at most
+
+struct WorkTimings {
+    std::chrono::duration<double> splitAfter{0.2};
+    std::chrono::duration<double> raceAfter{1.0};
+};
+
+// Picks work for one more connection, in this order:
+// - a piece nobody fills;
+// - the piece whose connection needs longest, cut in two: the new connection takes the tail,
+//   sized so that both finish together at their speeds (`typicalRate`, the median speed of the
+//   task's connections, stands for the new one; halves while speeds are unknown);
+// - the end game, once nothing is worth cutting: another connection racing the piece whose
+//   fastest connection would still need more than `raceAfter`. A piece gets a third
+//   connection only when its first two have both shown that they crawl, and never a fourth.
+WorkChoice ChooseWork(const std::vector<PieceView>& pieces, double typicalRate,
+                      const WorkTimings& timings = {});
+
+using PaceClock = std::chrono::steady_clock;
+
+// The recent speed of one connection, as the slow-connection watch sees it.
+struct ConnectionPace {
+    double rate = 0;       // bytes per second over its last measuring window
+    bool measured = false; // false until one full window has passed
+    std::optional<PaceClock::time_point> slowSince;
+};
+
+// Marks connections that run under 1/`slowDivisor` of the reference speed and returns the
+// indexes of those that have stayed that slow for `slowFor`: their pieces go back to fresh
+// connections. The reference is the median of the measured connections (two at least), or
+// `rememberedRate` (the task's last median over three or more) when that is higher, so that
+// the last few connections of a download are not judged only against each other. With
+// neither, nothing is judged.
+std::vector<size_t> JudgePaces(std::vector<ConnectionPace>& paces, double rememberedRate,
+                               PaceClock::time_point now, double slowDivisor,
+                               std::chrono::duration<double> slowFor);
+
+// The upper median of the rates; 0 for none.
+double MedianRate(std::vector<double> rates);
+
+} // namespace dlengine

@@ -1,0 +1,175 @@
+// How the engine spreads one download over its connections, seen from a loopback server: a
+// crawling connection's piece is taken over, the end game writes each byte once, and the
+// connection limit holds.
+
+#include "engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/wait.h>
+
+namespace {
+
+constexpr size_t kMiB = 1 << 20;
+
+// Where the saved file first differs from `expected`; its size when it matches.
+size_t FirstDifference(const std::string& got, const std::string& expected) {
+    size_t i = 0;
+    while (i < got.size() && i < expected.size() && got[i] == expected[i]) {
+        ++i;
+    }
+    return i;
+}
+
+struct SlowCase {
+    const char* label;
+    size_t size;
+    long long slowFrom; // the first response from here on crawls
+    int slowRate;
+};
+
+class SlowPieces : public EngineTest, public ::testing::WithParamInterface<SlowCase> {};
+
+// One response crawls at a rate that would need minutes for its piece; the others take it over
+// (cut, race or give-back), so the download ends early and whole.
+TEST_P(SlowPieces, ACrawlingPieceIsTakenOverAndTheFileMatches) {
+    const SlowCase& c = GetParam();
+    ServedFile file;
+    file.body = MakeBody(c.size, static_cast<unsigned>(c.size + 1));
+    file.etag = "\"s\"";
+    file.slowFrom = c.slowFrom;
+    file.slowTimes = 1;
+    file.slowBytesPerSecond = c.slowRate;
+    file.bytesPerSecond = 2 * 1024 * 1024; // slow enough for the download to fan out
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << c.label << " stat " << s.stat << " fail " << s.fail_code;
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body)) << c.label;
+    // Someone other than the crawling response fetched bytes of its region.
+    const auto log = m_server->Log();
+    size_t inRegion = 0;
+    for (const LoggedRequest& r : log) {
+        inRegion += r.rangeStart >= c.slowFrom ? 1 : 0;
+    }
+    EXPECT_GE(inRegion, 2u) << c.label;
+    DL_DeleteTask(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Crawlers, SlowPieces,
+                         ::testing::Values(SlowCase{"middle piece", 12 * kMiB, 6 * kMiB, 16 * 1024},
+                                           SlowCase{"first request of a small file", 1536 * 1024, 0,
+                                                    16 * 1024},
+                                           SlowCase{"second half, cut only once measured", 3 * kMiB,
+                                                    1 * kMiB, 8 * 1024}),
+                         [](const ::testing::TestParamInfo<SlowCase>& info) {
+                             std::string name = info.param.label;
+                             for (char& ch : name) {
+                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             }
+                             return name;
+                         });
+
+// The file changes under the same name and validators while the end game races: the crawling
+// first response sends the old bytes, every later request the new ones, at a pace that keeps
+// both connections of the raced piece delivering for a while. Whichever delivered a byte first
+// wrote it, so the file is old bytes up to one point and new bytes after it; a connection that
+// wrote bytes the other had already written would leave old bytes past that point.
+TEST_F(EngineTest, EndGameWritesEachByteOnce) {
+    const size_t size = 1536 * 1024;
+    ServedFile file;
+    file.body = MakeBody(size, 21);
+    file.laterBody = MakeBody(size, 22);
+    file.etag = "\"same\"";
+    file.bytesPerSecond = 256 * 1024;
+    file.slowFrom = 0;
+    file.slowTimes = 1;
+    file.slowBytesPerSecond = 24 * 1024;
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << s.fail_code;
+    const std::string got = ReadFile(PathOf("f.bin"));
+    ASSERT_EQ(got.size(), size);
+    const size_t switchAt = FirstDifference(got, file.body);
+    EXPECT_GT(switchAt, 0u) << "the first response wrote nothing";
+    EXPECT_LT(switchAt, size) << "nobody took over from the first response";
+    EXPECT_EQ(got.compare(switchAt, std::string::npos, file.laterBody, switchAt), 0)
+        << "old bytes after the switch at " << switchAt;
+    DL_DeleteTask(h);
+}
+
+#ifdef DLGET_PATH
+struct LimitCase {
+    const char* label;
+    const char* connections; // dlget -c; "" leaves the default
+    size_t size;
+    int atMost;  // connections open or planned, as the engine reports them
+    int atLeast; // connections delivering data at one time
+};
+
+class ConnectionLimits : public EngineTest, public ::testing::WithParamInterface<LimitCase> {};
+
+// The most of each "using/total connections" figure in dlget's progress lines, which come
+// from the status the engine reports (nSrcUsing, nSrcTotal).
+std::pair<int, int> MostConnections(const std::string& progress) {
+    int using_ = 0, total = 0;
+    size_t at = 0;
+    while ((at = progress.find(" connections", at)) != std::string::npos) {
+        const size_t start = progress.rfind(' ', at - 1);
+        int u = 0, t = 0;
+        if (start != std::string::npos &&
+            std::sscanf(progress.c_str() + start + 1, "%d/%d", &u, &t) == 2) {
+            using_ = std::max(using_, u);
+            total = std::max(total, t);
+        }
+        ++at;
+    }
+    return {using_, total};
+}
+
+// A fresh engine process per case, so that each runs with its own limit.
+TEST_P(ConnectionLimits, NeverMoreConnectionsThanAllowedOrWorthOpening) {
+    const LimitCase& c = GetParam();
+    ServedFile file;
+    file.body = MakeBody(c.size, 31);
+    file.bytesPerSecond = 2 * 1024 * 1024; // slow enough for the requests to overlap
+    m_server->Serve("/f.bin", file);
+    // The suite's own engine runs with a limit of its own in the environment: drop it.
+    std::string command =
+        "env -u DLENGINE_CONNECTIONS " + std::string(DLGET_PATH) + " -o f.bin -d '" + Dir() + "' ";
+    if (*c.connections != '\0') {
+        command += std::string("-c ") + c.connections + " ";
+    }
+    const std::string progress = PathOf("progress.txt");
+    command += "'" + m_server->Url("/f.bin") + "' > /dev/null 2> '" + progress + "'";
+    const int rc = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(rc)) << c.label;
+    ASSERT_EQ(WEXITSTATUS(rc), 0) << c.label;
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body)) << c.label;
+    const auto [most, planned] = MostConnections(ReadFile(progress));
+    EXPECT_LE(planned, c.atMost) << c.label;
+    EXPECT_GE(most, c.atLeast) << c.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, ConnectionLimits,
+    ::testing::Values(LimitCase{"three", "3", 24 * kMiB, 3, 2},
+                      LimitCase{"default sixteen", "", 48 * kMiB, 16, 9},
+                      LimitCase{"small file under a high limit", "64", 3 * kMiB, 3, 1},
+                      LimitCase{"out of range falls back to the default", "65", 48 * kMiB, 16, 9}),
+    [](const ::testing::TestParamInfo<LimitCase>& info) {
+        std::string name = info.param.label;
+        for (char& ch : name) {
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        }
+        return name;
+    });
+#endif
+
+} // namespace

@@ -1,0 +1,179 @@
+// The scheduler's decisions on their own: which piece an idle connection takes, where a piece
+// is cut, when the end game races a piece, and which crawling connections give theirs back.
+
+#include "work_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using dlengine::ChooseWork;
+using dlengine::ConnectionPace;
+using dlengine::JudgePaces;
+using dlengine::PieceView;
+using dlengine::WorkChoice;
+using Kind = WorkChoice::Kind;
+
+constexpr int64_t kMiB = 1 << 20;
+constexpr int64_t kKiB = 1 << 10;
+constexpr double kFast = 4.0 * kMiB; // bytes per second
+
+PieceView Piece(int64_t pos, int64_t end, int users, double rate = 0, bool measured = false) {
+    return PieceView{pos, end, users, rate, measured};
+}
+
+TEST(ChooseWork, PicksFreeThenSplitThenRace) {
+    const struct {
+        const char* label;
+        std::vector<PieceView> pieces;
+        double typical;
+        Kind kind;
+        size_t index;
+        int64_t splitAt; // checked for splits only
+    } cases[] = {
+        {"nothing left", {}, kFast, Kind::None, 0, 0},
+        {"done pieces are not work", {Piece(5, 5, 0), Piece(9, 9, 1)}, kFast, Kind::None, 0, 0},
+        {"a free piece comes first",
+         {Piece(0, 64 * kMiB, 1), Piece(64 * kMiB, 65 * kMiB, 0)},
+         kFast,
+         Kind::Free,
+         1,
+         0},
+        {"fan-out halves the largest while speeds are unknown",
+         {Piece(0, 10 * kMiB, 1), Piece(10 * kMiB, 40 * kMiB, 1)},
+         0,
+         Kind::Split,
+         1,
+         25 * kMiB},
+        {"under 2 MiB is not cut blindly", {Piece(0, 2 * kMiB - 1, 1)}, 0, Kind::None, 0, 0},
+        {"a slow owner keeps a share matching its speed",
+         {Piece(0, 51 * kMiB, 1, kFast / 50, true)},
+         kFast,
+         Kind::Split,
+         0,
+         1 * kMiB},
+        {"the piece that needs longest is cut, not the largest",
+         {Piece(0, 20 * kMiB, 1, kFast, true), Piece(20 * kMiB, 30 * kMiB, 1, kFast / 10, true)},
+         kFast,
+         Kind::Split,
+         1,
+         20 * kMiB + 10 * kMiB / 11},
+        {"a small piece is cut when it would take a while",
+         {Piece(0, 1 * kMiB, 1, 1 * kMiB, true)},
+         kFast,
+         Kind::Split,
+         0,
+         256 * kKiB},
+        {"a small piece about to finish is left alone",
+         {Piece(0, 600 * kKiB, 1, kFast, true)},
+         kFast,
+         Kind::None,
+         0,
+         0},
+        {"end game races a crawling piece too small to cut",
+         {Piece(0, 400 * kKiB, 1, 100 * kKiB, true),
+          Piece(1 * kMiB, 1 * kMiB + 10, 1, kFast, true)},
+         kFast,
+         Kind::Race,
+         0,
+         0},
+        {"no race before the connection has a measured speed",
+         {Piece(0, 400 * kKiB, 1, 0, false)},
+         kFast,
+         Kind::None,
+         0,
+         0},
+        {"a raced piece whose connections both crawl gets a third",
+         {Piece(0, 400 * kKiB, 2, 80 * kKiB, true)},
+         kFast,
+         Kind::Race,
+         0,
+         0},
+        {"never a fourth connection on one piece",
+         {Piece(0, 400 * kKiB, 3, 80 * kKiB, true)},
+         kFast,
+         Kind::None,
+         0,
+         0},
+    };
+    for (const auto& c : cases) {
+        const WorkChoice w = ChooseWork(c.pieces, c.typical);
+        EXPECT_EQ(w.kind, c.kind) << c.label;
+        if (w.kind == c.kind && c.kind != Kind::None) {
+            EXPECT_EQ(w.index, c.index) << c.label;
+        }
+        if (w.kind == Kind::Split && c.kind == Kind::Split) {
+            EXPECT_NEAR(static_cast<double>(w.splitAt), static_cast<double>(c.splitAt), 2.0)
+                << c.label;
+            const PieceView& p = c.pieces[w.index];
+            EXPECT_GE(w.splitAt - p.pos, dlengine::kMinSplit) << c.label;
+            EXPECT_GE(p.end - w.splitAt, dlengine::kMinSplit) << c.label;
+        }
+    }
+}
+
+TEST(JudgePaces, GivesBackOnlyAfterStayingFarBelowTheOthers) {
+    const auto t0 = dlengine::PaceClock::now();
+    const auto at = [t0](double s) {
+        return t0 + std::chrono::duration_cast<dlengine::PaceClock::duration>(
+                        std::chrono::duration<double>(s));
+    };
+    const struct {
+        const char* label;
+        std::vector<double> rates; // < 0: not measured yet
+        double remembered;
+        std::vector<double> checks;    // seconds at which the same rates are judged again
+        std::vector<size_t> givenBack; // at the last check
+    } cases[] = {
+        {"slow for five seconds", {kFast, kFast, kFast / 50}, 0, {0, 2, 5}, {2}},
+        {"slow for under five seconds", {kFast, kFast, kFast / 50}, 0, {0, 2, 4.9}, {}},
+        {"just above an eighth is not slow", {kFast, kFast, kFast / 7.9}, 0, {0, 6}, {}},
+        {"unmeasured connections are neither judged nor counted",
+         {-1, kFast, kFast / 50},
+         0,
+         {0, 6},
+         {2}},
+        {"a lone connection has nothing to be compared with", {kFast / 50}, 0, {0, 6}, {}},
+        {"a lone crawler is judged against the remembered median",
+         {kFast / 50},
+         kFast,
+         {0, 6},
+         {0}},
+        {"two crawlers racing each other are judged against the remembered median",
+         {kFast / 50, kFast / 40},
+         kFast,
+         {0, 6},
+         {0, 1}},
+    };
+    for (const auto& c : cases) {
+        std::vector<ConnectionPace> paces;
+        for (double r : c.rates) {
+            paces.push_back(ConnectionPace{r < 0 ? 0 : r, r >= 0, std::nullopt});
+        }
+        std::vector<size_t> slow;
+        for (double s : c.checks) {
+            slow = JudgePaces(paces, c.remembered, at(s), 8, std::chrono::seconds(5));
+        }
+        EXPECT_EQ(slow, c.givenBack) << c.label;
+    }
+}
+
+TEST(JudgePaces, ACrawlerThatRecoversStartsItsClockAgain) {
+    const auto t0 = dlengine::PaceClock::now();
+    std::vector<ConnectionPace> paces = {
+        {kFast, true, {}}, {kFast, true, {}}, {kFast / 50, true, {}}};
+    JudgePaces(paces, 0, t0, 8, std::chrono::seconds(5));
+    paces[2].rate = kFast;
+    JudgePaces(paces, 0, t0 + std::chrono::seconds(3), 8, std::chrono::seconds(5));
+    paces[2].rate = kFast / 50;
+    JudgePaces(paces, 0, t0 + std::chrono::seconds(4), 8, std::chrono::seconds(5));
+    EXPECT_TRUE(
+        JudgePaces(paces, 0, t0 + std::chrono::seconds(8), 8, std::chrono::seconds(5)).empty());
+    EXPECT_EQ(JudgePaces(paces, 0, t0 + std::chrono::seconds(9), 8, std::chrono::seconds(5)),
+              std::vector<size_t>{2});
+}
+
+} // namespace
