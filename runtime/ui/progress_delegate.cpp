@@ -43,6 +43,12 @@ void ProgressBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     bar.textVisible = true;
     bar.textAlignment = Qt::AlignCenter;
     bar.fontMetrics = option.fontMetrics;
+    // The lists draw no selection while the window is in the background, by making the
+    // inactive highlight the base colour; progress must still show there.
+    bar.palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         bar.palette.color(QPalette::Active, QPalette::Highlight));
+    bar.palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         bar.palette.color(QPalette::Active, QPalette::HighlightedText));
     style->drawControl(QStyle::CE_ProgressBar, &bar, painter, option.widget);
 }
 

@@ -4,7 +4,10 @@
 // saves screenshots of the window into OUT_DIR: window.png (as it opens), then one picture
 // per tab page. With SHARE_TEXT it then pastes that text into the input box, presses "解析"
 // and saves file-list.png with the list the parse filled; the run fails when the parse does
-// not report success. Exits 0 when every picture was written.
+// not report success. It then downloads every listed file through the file list's
+// "下载该文件" and saves tasks-running.png (a download on its way, when one is slow enough to
+// be seen) and tasks.png (the finished task list); the run fails unless every task finished.
+// Exits 0 when every picture was written.
 
 #include <QApplication>
 #include <QDir>
@@ -12,8 +15,10 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -63,6 +68,66 @@ bool Parse(QWidget& window, QTabWidget* pages, const QString& shareText) {
     return status->text().startsWith(QStringLiteral("解析成功"));
 }
 
+// Chooses "下载该文件" for every row of the file list, as the user does through the file
+// list's menu, then waits (at most two minutes) until every task row has ended. Saves
+// tasks-running.png once a task shows progress on its way, and tasks.png at the end.
+bool DownloadAll(QWidget& window, QTabWidget* pages, const QString& outDir) {
+    auto* files = window.findChild<QTreeWidget*>(QStringLiteral("文件列表框"));
+    auto* tasks = window.findChild<QTreeWidget*>(QStringLiteral("列表框_任务信息"));
+    auto* menu = window.findChild<QMenu*>(QStringLiteral("菜单"));
+    QAction* download = nullptr;
+    for (QAction* action : menu != nullptr ? menu->actions() : QList<QAction*>()) {
+        if (action->text() == QStringLiteral("下载该文件")) {
+            download = action;
+        }
+    }
+    if (files == nullptr || tasks == nullptr || download == nullptr) {
+        std::fprintf(stderr, "pandrel-demo: the download controls are missing\n");
+        return false;
+    }
+    for (int row = 0; row < files->topLevelItemCount(); ++row) {
+        files->setCurrentItem(files->topLevelItem(row));
+        download->trigger();
+        Settle(100);
+    }
+    if (pages != nullptr) {
+        pages->setCurrentIndex(pages->indexOf(tasks->parentWidget()));
+    }
+    const auto state = [tasks](int row) { return tasks->topLevelItem(row)->text(5); };
+    bool savedRunning = false;
+    bool saved = true;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        Settle(100);
+        int ended = 0;
+        bool running = false;
+        for (int row = 0; row < tasks->topLevelItemCount(); ++row) {
+            const QString text = state(row);
+            ended += text == QStringLiteral("已完成") || text == QStringLiteral("下载失败");
+            // Well on its way, so the picture shows a bar that is partly filled.
+            const QString percent = tasks->topLevelItem(row)->text(2);
+            const double value = percent.chopped(2).toDouble();
+            running = running || (text == QStringLiteral("正在下载") && value >= 25 && value < 90);
+        }
+        if (running && !savedRunning) {
+            savedRunning = true;
+            saved = Save(window, outDir + QStringLiteral("/tasks-running.png")) && saved;
+        }
+        if (ended == tasks->topLevelItemCount() || clock.elapsed() > 120000) {
+            break;
+        }
+    }
+    saved = Save(window, outDir + QStringLiteral("/tasks.png")) && saved;
+    bool finished = tasks->topLevelItemCount() == files->topLevelItemCount();
+    for (int row = 0; row < tasks->topLevelItemCount(); ++row) {
+        std::printf("pandrel-demo: %s  %s  %s\n", qPrintable(tasks->topLevelItem(row)->text(0)),
+                    qPrintable(tasks->topLevelItem(row)->text(4)), qPrintable(state(row)));
+        finished = finished && state(row) == QStringLiteral("已完成");
+    }
+    return saved && finished;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -92,7 +157,10 @@ int main(int argc, char** argv) {
     }
     if (arguments.size() == 4) {
         saved = Parse(window, pages, arguments[3]) &&
-                Save(window, outDir + QStringLiteral("/file-list.png")) && saved;
+                Save(window, outDir + QStringLiteral("/file-list.png")) &&
+                DownloadAll(window, pages, outDir) && saved;
+        std::printf("pandrel-demo: downloaded files in %s\n",
+                    qPrintable(runDir + QStringLiteral("/下载目录/")));
     }
     return saved ? 0 : 1;
 }
