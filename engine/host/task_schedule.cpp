@@ -74,9 +74,22 @@ void Task::LaunchDue() {
         if (choice.kind == WorkChoice::Kind::Split) {
             auto it = std::find_if(m_segments.begin(), m_segments.end(),
                                    [s](const Segment& x) { return &x == s; });
-            auto added = m_segments.insert(std::next(it), Segment{choice.splitAt, s->end, 0});
-            s->end = choice.splitAt;
-            s = &*added;
+            std::vector<int64_t> cuts{choice.splitAt};
+            if (typicalRate <= 0) {
+                // No speed known yet: share the piece among every free slot at once.
+                const int slots = m_settings.connections - static_cast<int>(m_connections.size());
+                std::vector<int64_t> even = FanOutCuts(s->pos, s->end, slots);
+                if (!even.empty()) {
+                    cuts = std::move(even);
+                }
+            }
+            const int64_t end = s->end;
+            s->end = cuts.front();
+            for (size_t i = 0; i < cuts.size(); ++i) {
+                it = m_segments.insert(
+                    std::next(it), Segment{cuts[i], i + 1 < cuts.size() ? cuts[i + 1] : end, 0});
+            }
+            continue; // the new pieces are free: the next rounds launch them
         }
         Launch(s, false);
     }

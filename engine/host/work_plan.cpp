@@ -116,6 +116,16 @@ std::vector<size_t> JudgePaces(std::vector<ConnectionPace>& paces, double rememb
     return slow;
 }
 
+std::vector<int64_t> FanOutCuts(int64_t pos, int64_t end, int slots) {
+    std::vector<int64_t> cuts;
+    const int64_t left = end - pos;
+    const int64_t parts = std::min<int64_t>(slots + 1, left / kMinPiece);
+    for (int64_t i = 1; i < parts; ++i) {
+        cuts.push_back(pos + left * i / parts);
+    }
+    return cuts;
+}
+
 double MedianRate(std::vector<double> rates) {
     if (rates.empty()) {
         return 0;

@@ -67,6 +67,12 @@ std::vector<size_t> JudgePaces(std::vector<ConnectionPace>& paces, double rememb
                                PaceClock::time_point now, double slowDivisor,
                                std::chrono::duration<double> slowFor);
 
+// Cut points that share [pos, end) evenly between the connection filling it and up to `slots`
+// new ones, no part under kMinPiece; empty when it cannot be shared. A download fans out with
+// these at once, so that every new request asks for exactly its part and only the first one
+// runs past a cut.
+std::vector<int64_t> FanOutCuts(int64_t pos, int64_t end, int slots);
+
 // The upper median of the rates; 0 for none.
 double MedianRate(std::vector<double> rates);
 

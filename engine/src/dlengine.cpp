@@ -15,7 +15,8 @@
 namespace dlengine {
 namespace {
 
-// More restarts than this within kRestartWindow means the host cannot be kept alive.
+// More restarts than this within kRestartWindow, with no download moving on between them,
+// means the host cannot be kept alive.
 constexpr size_t kMaxRestarts = 5;
 constexpr auto kRestartWindow = std::chrono::seconds(60);
 
@@ -115,6 +116,12 @@ private:
             return false;
         }
         const auto now = std::chrono::steady_clock::now();
+        // A host that moved the downloads on was doing its work when it died: only hosts that
+        // die without progress count towards giving up, however often a working host is lost.
+        const int64_t progress = BytesHeld();
+        if (progress > m_progressAtRestart) {
+            m_restarts.clear();
+        }
         while (!m_restarts.empty() && now - m_restarts.front() > kRestartWindow) {
             m_restarts.pop_front();
         }
@@ -123,6 +130,7 @@ private:
             return false;
         }
         m_restarts.push_back(now);
+        m_progressAtRestart = progress;
         const std::string folder = LibraryFolder();
         if (folder.empty() || !m_link.Start(folder + "DownLoad/dlhost")) {
             // Starting failed outright (missing or broken file): no point in trying on every call.
@@ -131,6 +139,15 @@ private:
         }
         m_everStarted = true;
         return Recreate();
+    }
+
+    // The bytes every known task had, as its host last reported them.
+    int64_t BytesHeld() const {
+        int64_t sum = 0;
+        for (const auto& [handle, task] : m_tasks) {
+            sum += task.last.nTotalDownload;
+        }
+        return sum;
     }
 
     // Gives a fresh host every known task under its old handle, in its old state.
@@ -158,6 +175,7 @@ private:
     std::map<int32_t, KnownTask> m_tasks;
     int32_t m_nextHandle = 1;
     std::deque<std::chrono::steady_clock::time_point> m_restarts;
+    int64_t m_progressAtRestart = -1;
     bool m_everStarted = false;
     bool m_lost = false;
 };

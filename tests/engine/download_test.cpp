@@ -353,6 +353,44 @@ TEST_F(EngineTest, KilledHostIsReplacedAndTheFileCompletes) {
     DL_DeleteTask(h);
 }
 
+// A host lost again and again while it is making progress is always replaced: the limit on
+// restarts is for hosts that die before doing any work.
+TEST_F(EngineTest, HostKilledManyTimesWhileWorkingStillFinishes) {
+    ServedFile file = SlowFile(24 * kMiB, 17);
+    file.bytesPerSecond = 256 * 1024;
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    int kills = 0;
+    int64_t before = 0;
+    for (int round = 0; round < 8; ++round) {
+        // New bytes first, then a progress record on disk, then the kill.
+        const bool moved = WaitStatus(
+            h,
+            [before](const TaskStatusInfo& s) {
+                return s.stat == DL_STAT_FINISHED || s.nTotalDownload > before + 64 * 1024;
+            },
+            std::chrono::seconds(20));
+        ASSERT_TRUE(moved) << "round " << round;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        const TaskStatusInfo now = Query(h);
+        ASSERT_NE(now.stat, DL_STAT_FAILED) << now.fail_code << " after " << kills << " kills";
+        if (now.stat == DL_STAT_FINISHED) {
+            break;
+        }
+        before = now.nTotalDownload;
+        const int pid = FindHostPid();
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(kill(pid, SIGKILL), 0);
+        ++kills;
+    }
+    EXPECT_GE(kills, 6);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
+    DL_DeleteTask(h);
+}
+
 #ifdef DLGET_PATH
 TEST_F(EngineTest, AnotherProcessResumesAStoppedTask) {
     const ServedFile file = SlowFile(3 * kMiB, 16);

@@ -115,6 +115,31 @@ TEST(ChooseWork, PicksFreeThenSplitThenRace) {
     }
 }
 
+TEST(FanOutCuts, ShareEvenlyWithoutPartsUnderTheMinimum) {
+    const struct {
+        int64_t pos, end;
+        int slots;
+        std::vector<int64_t> cuts;
+    } cases[] = {
+        {0, 64 * kMiB, 3, {16 * kMiB, 32 * kMiB, 48 * kMiB}},
+        {10, 10 + 3 * kMiB, 15, {10 + kMiB, 10 + 2 * kMiB}},
+        {0, 3 * kMiB - 1, 15, {(3 * kMiB - 1) / 2}},
+        {0, 2 * kMiB - 1, 15, {}},
+        {0, 64 * kMiB, 0, {}},
+        {0, 64 * kMiB, -2, {}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<int64_t> cuts = dlengine::FanOutCuts(c.pos, c.end, c.slots);
+        EXPECT_EQ(cuts, c.cuts) << c.pos << "-" << c.end << " slots " << c.slots;
+        int64_t previous = c.pos;
+        for (int64_t cut : cuts) {
+            EXPECT_GE(cut - previous, dlengine::kMinPiece);
+            previous = cut;
+        }
+        EXPECT_GE(c.end - previous, cuts.empty() ? 0 : dlengine::kMinPiece);
+    }
+}
+
 TEST(JudgePaces, GivesBackOnlyAfterStayingFarBelowTheOthers) {
     const auto t0 = dlengine::PaceClock::now();
     const auto at = [t0](double s) {
