@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,13 +44,21 @@ bool ShareSimProcess::Start(const std::string& root, const std::vector<std::stri
         m_error = "pipe failed";
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    // fork rather than posix_spawn so the child can ask to die with the test: a crashed test
+    // must not leave a share-sim holding ctest's output pipe open until its time-out.
+    const pid_t parent = getpid();
+    m_pid = fork();
+    if (m_pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);
+        }
+        dup2(out[1], STDOUT_FILENO);
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
+    }
     close(out[1]);
-    if (rc != 0) {
+    if (m_pid < 0) {
         close(out[0]);
         m_pid = -1;
         m_error = "cannot start " + args[0];
