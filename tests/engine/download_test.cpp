@@ -383,6 +383,11 @@ TEST_F(EngineTest, HostKilledManyTimesWhileWorkingStillFinishes) {
         ASSERT_GT(pid, 0);
         ASSERT_EQ(kill(pid, SIGKILL), 0);
         ++kills;
+        // The next query finds the host gone and starts a new one.
+        ASSERT_TRUE(WaitStatus(
+            h, [pid](const TaskStatusInfo&) { return FindHostPid() > 0 && FindHostPid() != pid; },
+            std::chrono::seconds(20)))
+            << "no new host after kill " << kills << ", stat " << Query(h).stat;
     }
     EXPECT_GE(kills, 6);
     TaskStatusInfo s{};
