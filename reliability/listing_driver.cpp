@@ -21,6 +21,8 @@
 #include <string>
 
 #include "app/application.h"
+#include "download/engine_binding.h"
+#include "download/engine_deployment.h"
 #include "runtime/ui/qt_text.h"
 
 using namespace pandrel;
@@ -96,15 +98,18 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     Application program(runDir);
+    // The program's own start-up steps, except that no engine process of another run on this
+    // machine is ended: the engine library is one per process, so this binding drives the
+    // same engine the download workers use.
+    LibraryEngine engine;
     StartupSteps steps;
     steps.leftoverProcessName = "listing-driver-none-" + std::to_string(getpid());
-    if (downloadRows == 0) {
-        steps.deployEngine = [](ProgramState&) { return true; };
-        steps.releaseGzipLibrary = [](ProgramState&) {};
-        program.Start(steps);
-    } else {
-        program.Start();
-    }
+    steps.deployEngine = [&engine, downloadRows](ProgramState& state) {
+        return downloadRows == 0 || DeployEngine(
+                                        state.RunDir, [](const Text&) {}, engine, state.EngineDir);
+    };
+    steps.releaseGzipLibrary = [](ProgramState& state) { ReleaseGzipLibrary(state.RunDir); };
+    program.Start(steps);
     QApplication::processEvents();
 
     Paste(Control<QLineEdit>(program, "编辑框1"),
