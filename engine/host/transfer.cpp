@@ -393,13 +393,15 @@ void Task::OnDone(Connection* c, CURLcode code) {
     // A request that brought a good share of its piece before it broke is an ordinary drop
     // (servers close long transfers): its piece goes straight to a new request, no back-off.
     const bool madeProgress = c != nullptr && c->delivered >= kProgressPerRequest;
+    const Clock::time_point launched = c != nullptr ? c->launched : Clock::now();
     if (c != nullptr) {
         DropConnection(c);
     }
     if (!success) {
         CountFailure(madeProgress               ? Verdict::RetryNow
                      : verdict == Verdict::None ? Verdict::Retry
-                                                : verdict);
+                                                : verdict,
+                     launched);
     }
     if (m_state == State::Running && m_mode == Mode::Ranged && m_verified && m_segments.empty() &&
         m_connections.empty()) {

@@ -104,6 +104,33 @@ TEST_F(EngineTest, EndGameWritesEachByteOnce) {
     DL_DeleteTask(h);
 }
 
+// Every connection is cut at once and the first new requests are refused: one outage, which
+// must not use up the retries meant for a server that keeps failing.
+TEST_F(EngineTest, AnOutageOfEveryConnectionCountsAsOneFailure) {
+    ServedFile file;
+    file.body = MakeBody(12 * kMiB, 41);
+    file.etag = "\"o\"";
+    file.bytesPerSecond = 1024 * 1024;
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(
+        h,
+        [](const TaskStatusInfo& s) {
+            return s.nSrcUsing >= 4 && s.nTotalDownload > static_cast<int64_t>(kMiB);
+        },
+        std::chrono::seconds(20)));
+    ServedFile refusing = file;
+    refusing.status = 503;
+    refusing.statusTimes = 12; // more than every connection of the task retrying once each
+    m_server->Serve("/f.bin", refusing);
+    m_server->DropAll();
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << "stat " << s.stat << " fail " << s.fail_code;
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
+    DL_DeleteTask(h);
+}
+
 #ifdef DLGET_PATH
 struct LimitCase {
     const char* label;
@@ -159,10 +186,10 @@ TEST_P(ConnectionLimits, NeverMoreConnectionsThanAllowedOrWorthOpening) {
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, ConnectionLimits,
-    ::testing::Values(LimitCase{"three", "3", 24 * kMiB, 3, 2},
-                      LimitCase{"default sixteen", "", 48 * kMiB, 16, 9},
+    ::testing::Values(LimitCase{"three", "3", 12 * kMiB, 3, 2},
+                      LimitCase{"default sixteen", "", 24 * kMiB, 16, 9},
                       LimitCase{"small file under a high limit", "64", 3 * kMiB, 3, 1},
-                      LimitCase{"out of range falls back to the default", "65", 48 * kMiB, 16, 9}),
+                      LimitCase{"out of range falls back to the default", "65", 24 * kMiB, 16, 9}),
     [](const ::testing::TestParamInfo<LimitCase>& info) {
         std::string name = info.param.label;
         for (char& ch : name) {

@@ -82,6 +82,13 @@ std::vector<LoggedRequest> TestServer::Log() const {
     return m_log;
 }
 
+void TestServer::DropAll() {
+    std::lock_guard lock(m_mutex);
+    for (int fd : m_open) {
+        shutdown(fd, SHUT_RDWR);
+    }
+}
+
 void TestServer::AcceptLoop() {
     while (!m_stopping) {
         pollfd p{m_listen, POLLIN, 0};
@@ -93,8 +100,13 @@ void TestServer::AcceptLoop() {
             continue;
         }
         std::lock_guard lock(m_mutex);
+        m_open.insert(fd);
         m_workers.emplace_back([this, fd] {
             HandleConnection(fd);
+            {
+                std::lock_guard lock(m_mutex);
+                m_open.erase(fd);
+            }
             close(fd);
         });
     }

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +53,8 @@ public:
     std::string Url(const std::string& path) const;
     void Serve(const std::string& path, const ServedFile& file);
     std::vector<LoggedRequest> Log() const;
+    // Cuts every open connection at once, as a server outage would.
+    void DropAll();
 
 private:
     void AcceptLoop();
@@ -75,4 +78,5 @@ private:
     std::map<std::string, Entry> m_files;
     std::vector<LoggedRequest> m_log;
     std::vector<std::thread> m_workers;
+    std::set<int> m_open; // client sockets being answered
 };
