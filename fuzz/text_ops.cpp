@@ -10,16 +10,9 @@
 #include "runtime/convert.h"
 #include "runtime/encoding.h"
 #include "runtime/text.h"
+#include "fuzz/support/fuzz_check.h"
 
 using namespace pandrel;
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "invariant failed: %s (line %d)\n", #condition, __LINE__);        \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 namespace {
 
