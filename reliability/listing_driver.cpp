@@ -23,34 +23,12 @@
 #include "app/application.h"
 #include "download/engine_binding.h"
 #include "download/engine_deployment.h"
+#include "reliability/window_driving.h"
 #include "runtime/ui/qt_text.h"
 
 using namespace pandrel;
 
 namespace {
-
-template <typename T> T* Control(Application& program, const char* name) {
-    return program.Window()->findChild<T*>(QString::fromUtf8(name));
-}
-
-void Paste(QLineEdit* input, const Text& text) {
-    input->setFocus();
-    input->selectAll();
-    QInputMethodEvent event;
-    event.setCommitString(ToQString(text));
-    QApplication::sendEvent(input, &event);
-}
-
-QAction* MenuAction(Application& program, const char* item) {
-    for (QMenu* menu : program.Window()->findChildren<QMenu*>()) {
-        for (QAction* action : menu->actions()) {
-            if (action->text() == QString::fromUtf8(item)) {
-                return action;
-            }
-        }
-    }
-    return nullptr;
-}
 
 // Waits, at most `seconds`, until no task row shows "正在下载" any more. A row may stay
 // without a state: workers find their rows by file name, so of several rows with one name

@@ -26,34 +26,12 @@
 
 #include "app/application.h"
 #include "download/task_list.h"
+#include "reliability/window_driving.h"
 #include "runtime/ui/qt_text.h"
 
 using namespace pandrel;
 
 namespace {
-
-template <typename T> T* Control(Application& program, const char* name) {
-    return program.Window()->findChild<T*>(QString::fromUtf8(name));
-}
-
-void Paste(QLineEdit* input, const Text& text) {
-    input->setFocus();
-    input->selectAll();
-    QInputMethodEvent event;
-    event.setCommitString(ToQString(text));
-    QApplication::sendEvent(input, &event);
-}
-
-QAction* MenuAction(Application& program, const char* item) {
-    for (QMenu* menu : program.Window()->findChildren<QMenu*>()) {
-        for (QAction* action : menu->actions()) {
-            if (action->text() == QString::fromUtf8(item)) {
-                return action;
-            }
-        }
-    }
-    return nullptr;
-}
 
 // The file list's row that names `fileName` in any column, or nullptr.
 QTreeWidgetItem* FileRow(QTreeWidget* files, const std::string& fileName) {
