@@ -28,4 +28,6 @@ void SandboxTest::SetUp() {
     m_dir = m_temp->Path();
 }
 
-void SandboxTest::TearDown() { m_temp.reset(); }
+void SandboxTest::TearDown() {
+    m_temp.reset();
+}
