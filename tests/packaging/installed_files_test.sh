@@ -3,8 +3,9 @@
 #
 # Installs the build into a fresh prefix and checks what a desktop and a packager get: the
 # program's folder with its layout, the command linked into it, icons of the sizes their
-# folders say, a desktop entry and metainfo that pass their validators and name each other,
-# and an engine that works from the installed folder (dlget fetches a file from share-sim).
+# folders say, a desktop entry and metainfo that pass their validators and name each other
+# and the kept screenshots, and an engine that works from the installed folder (dlget fetches
+# a file from share-sim).
 set -euo pipefail
 build="$1"
 share_sim="$2"
@@ -56,6 +57,11 @@ metainfo=("$share"/metainfo/*.metainfo.xml)
 appstreamcli validate --no-net "${metainfo[0]}" || fail "appstreamcli rejects the metainfo"
 launchable="$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "${metainfo[0]}")"
 [ -f "$share/applications/$launchable" ] || fail "the metainfo launches '$launchable'"
+# Each screenshot the metainfo names is one of the pictures kept to be published.
+screenshots="$(cd "$(dirname "$0")/../../packaging/screenshots" && pwd)"
+for picture in $(sed -n 's:.*<image[^>]*>.*/\([^/]*\)</image>.*:\1:p' "${metainfo[0]}"); do
+    [ -f "$screenshots/$picture" ] || fail "the metainfo shows $picture, which is not kept"
+done
 icon="$(sed -n 's/^Icon=//p' "$desktop")"
 [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "the entry's icon '$icon' is missing"
 command="$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")"
