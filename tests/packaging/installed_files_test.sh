@@ -20,6 +20,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 fail() {
     echo "installed_files_test: $*" >&2
     exit 1
@@ -70,7 +71,8 @@ command="$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")"
 # The installed engine, started from its folder, downloads a file whole.
 mkdir -p "$work/shares/S" "$work/downloads"
 head -c 3145728 /dev/urandom >"$work/shares/S/data.bin"
-"$share_sim" --root "$work/shares" --port 0 >"$work/sim.out" &
+# share-sim dies with this script and holds no output of ctest's open, whatever ends the test.
+setpriv --pdeathsig KILL "$share_sim" --root "$work/shares" --port 0 >"$work/sim.out" 2>&1 &
 sim_pid=$!
 port=""
 for _ in $(seq 100); do
