@@ -14,7 +14,8 @@ work="$(mktemp -d)"
 sim_pid=""
 cleanup() {
     if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
+        # KILL: a TERM could land before the child has dropped this script's traps, and be lost.
+        kill -KILL "$sim_pid" 2>/dev/null || true
         wait "$sim_pid" 2>/dev/null || true
     fi
     rm -rf "$work"
@@ -71,6 +72,8 @@ command="$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")"
 # The installed engine, started from its folder, downloads a file whole.
 mkdir -p "$work/shares/S" "$work/downloads"
 head -c 3145728 /dev/urandom >"$work/shares/S/data.bin"
+# The file exists before share-sim starts, so that reading it never races its creation.
+: >"$work/sim.out"
 # share-sim dies with this script and holds no output of ctest's open, whatever ends the test.
 setpriv --pdeathsig KILL "$share_sim" --root "$work/shares" --port 0 >"$work/sim.out" 2>&1 &
 sim_pid=$!
