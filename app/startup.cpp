@@ -1,7 +1,12 @@
 #include "app/startup.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "app/record_file.h"
 #include "app/window_texts.h"
+#include "download/engine_deployment.h"
 #include "runtime/files.h"
 #include "runtime/processes.h"
 #include "runtime/ui/control_registry.h"
@@ -10,9 +15,60 @@
 
 namespace pandrel {
 
-void EndLeftoverProcess(const Text& name) {
-    if (IsProcessRunning(name)) {
-        KillProcess(FindProcessId(name));
+namespace {
+
+// The folder with links and "." or ".." resolved, as the system reports an executable's
+// path; without a trailing slash. Empty when it cannot be resolved.
+Text ResolvedFolder(const Text& folder) {
+    if (folder.empty()) {
+        return {};
+    }
+    std::error_code error;
+    Text resolved =
+        std::filesystem::weakly_canonical(std::filesystem::path(folder), error).string();
+    if (error) {
+        return {};
+    }
+    while (resolved.size() > 1 && resolved.back() == '/') {
+        resolved.pop_back();
+    }
+    return resolved;
+}
+
+Text FolderOf(const Text& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == Text::npos) {
+        return {};
+    }
+    return slash == 0 ? Text("/") : path.substr(0, slash);
+}
+
+} // namespace
+
+LeftoverOwner OwnerOfThisCopy(const Text& runDir) {
+    return {EngineDirectoryOf(runDir), runDir, ProcessExecutableName(getpid())};
+}
+
+bool IsOwnLeftover(std::int32_t processId, const LeftoverOwner& owner) {
+    const Text executable = ProcessExecutablePath(processId);
+    const Text engineDir = ResolvedFolder(owner.engineDir);
+    if (!executable.empty() && !engineDir.empty() && FolderOf(executable) == engineDir) {
+        return true;
+    }
+    const Text runDir = ResolvedFolder(owner.runDir);
+    if (runDir.empty() || owner.programName.empty()) {
+        return false;
+    }
+    const std::int32_t starter = ParentProcessId(processId);
+    return FolderOf(ProcessExecutablePath(starter)) == runDir &&
+           ProcessExecutableName(starter) == owner.programName;
+}
+
+void EndLeftoverProcess(const Text& name, const LeftoverOwner& owner) {
+    const std::int32_t leftover =
+        FindProcessId(name, [&owner](std::int32_t id) { return IsOwnLeftover(id, owner); });
+    if (leftover != -1) {
+        KillProcess(leftover);
     }
 }
 
@@ -20,7 +76,7 @@ void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
     // Everything the template places from x = 728 on is out of view after this.
     SetProperty(kMainWindowName, Property::Width, std::int32_t{730});
     SetProperty("状态", Property::Caption, kFormatWarning);
-    EndLeftoverProcess(steps.leftoverProcessName);
+    EndLeftoverProcess(steps.leftoverProcessName, OwnerOfThisCopy(state.RunDir));
 
     if (steps.deployEngine && !steps.deployEngine(state)) {
         return;

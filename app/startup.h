@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "runtime/program_state.h"
@@ -13,8 +14,8 @@ struct StartupSteps {
     std::function<bool(ProgramState&)> deployEngine;
     // Puts the carried gzip library in place; called only when RunDir lacks it.
     std::function<void(ProgramState&)> releaseGzipLibrary;
-    // The engine's companion process, ended when one is left over from an earlier run.
-    // Tests give a name of their own so they never touch a real engine process.
+    // The engine's companion process, ended when one of ours is left over from an earlier
+    // run. Tests give a name of their own so they never touch a real engine process.
     Text leftoverProcessName = "dlhost";
 };
 
@@ -22,13 +23,33 @@ struct StartupSteps {
 inline constexpr const char* kGzipLibraryName = "libgzip.so";
 
 // The start-up sequence, run once on the UI thread right after the window is built: narrow
-// the window to 730 pixels, show the format warning in 状态, end a leftover engine process,
-// deploy the engine, create WorkDir, place the gzip library and restore the last listing
-// unless RunDir holds "test". A failing step ends the sequence; the window stays usable.
+// the window to 730 pixels, show the format warning in 状态, end a leftover engine process of
+// this copy, deploy the engine, create WorkDir, place the gzip library and restore the last
+// listing unless RunDir holds "test". A failing step ends the sequence; the window stays
+// usable.
 void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps);
 
-// Ends the first running process of that executable name, if any. The kill's result is not
-// examined: a process that cannot be ended is left alone.
-void EndLeftoverProcess(const Text& name);
+// What makes a running engine host ours: another copy of the program elsewhere, or any other
+// program's process of the same name, is never ended.
+struct LeftoverOwner {
+    // The folder our engine's files are released into, EngineDir.
+    Text engineDir;
+    // The folder this copy of the program runs from, RunDir, and its executable's bare name.
+    Text runDir;
+    Text programName;
+};
+
+// The owner of this copy's engine hosts: EngineDir and RunDir of `runDir`, this process's
+// executable name.
+LeftoverOwner OwnerOfThisCopy(const Text& runDir);
+
+// True when the process is one of ours: its executable lies in owner.engineDir (also when the
+// file has been replaced since it started), or the process that started it, still running, is
+// a copy of this program (owner.programName in owner.runDir).
+bool IsOwnLeftover(std::int32_t processId, const LeftoverOwner& owner);
+
+// Ends the first running process of that executable name that is ours, if any. The kill's
+// result is not examined: a process that cannot be ended is left alone.
+void EndLeftoverProcess(const Text& name, const LeftoverOwner& owner);
 
 } // namespace pandrel

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -43,47 +45,80 @@ std::vector<std::int32_t> ProcessIds() {
     return ids;
 }
 
-std::int32_t FirstProcessNamed(const Text& name) {
+std::int32_t FirstProcessNamed(const Text& name, const std::function<bool(std::int32_t)>& accept) {
     if (name.empty()) {
         return -1;
     }
     for (std::int32_t id : ProcessIds()) {
-        if (SameNameIgnoringCase(ProcessExecutableName(id), name)) {
+        if (SameNameIgnoringCase(ProcessExecutableName(id), name) && (!accept || accept(id))) {
             return id;
         }
     }
     return -1;
 }
 
+std::string ProcPath(std::int32_t processId, const char* entry) {
+    return "/proc/" + std::to_string(processId) + "/" + entry;
+}
+
 } // namespace
 
-Text ProcessExecutableName(std::int32_t processId) {
-    const std::string base = "/proc/" + std::to_string(processId);
-    std::string target(4096, '\0');
-    ssize_t length = readlink((base + "/exe").c_str(), target.data(), target.size());
-    if (length > 0 && static_cast<std::size_t>(length) < target.size()) {
-        target.resize(static_cast<std::size_t>(length));
-        // A replaced or removed executable reads as "<path> (deleted)"; the name stays the
-        // one the process was started under.
-        const std::string deleted = " (deleted)";
-        if (target.size() > deleted.size() && target.ends_with(deleted)) {
-            target.resize(target.size() - deleted.size());
-        }
-        std::size_t slash = target.rfind('/');
-        return slash == std::string::npos ? target : target.substr(slash + 1);
+Text ProcessExecutablePath(std::int32_t processId) {
+    if (processId <= 0) {
+        return {};
     }
-    std::ifstream comm(base + "/comm");
+    std::string target(4096, '\0');
+    ssize_t length = readlink(ProcPath(processId, "exe").c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+        return {};
+    }
+    target.resize(static_cast<std::size_t>(length));
+    // A replaced or removed executable reads as "<path> (deleted)"; the path stays the one
+    // the process was started from.
+    const std::string deleted = " (deleted)";
+    if (target.size() > deleted.size() && target.ends_with(deleted)) {
+        target.resize(target.size() - deleted.size());
+    }
+    return target;
+}
+
+Text ProcessExecutableName(std::int32_t processId) {
+    const Text path = ProcessExecutablePath(processId);
+    if (!path.empty()) {
+        std::size_t slash = path.rfind('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+    std::ifstream comm(ProcPath(processId, "comm"));
     std::string name;
     std::getline(comm, name);
     return name;
 }
 
+std::int32_t ParentProcessId(std::int32_t processId) {
+    if (processId <= 0) {
+        return -1;
+    }
+    std::ifstream status(ProcPath(processId, "status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("PPid:", 0) == 0) {
+            long parent = std::strtol(line.c_str() + 5, nullptr, 10);
+            return parent > 0 && parent <= INT32_MAX ? static_cast<std::int32_t>(parent) : -1;
+        }
+    }
+    return -1;
+}
+
 bool IsProcessRunning(const Text& name) {
-    return FirstProcessNamed(name) != -1;
+    return FirstProcessNamed(name, {}) != -1;
 }
 
 std::int32_t FindProcessId(const Text& name) {
-    return FirstProcessNamed(name);
+    return FirstProcessNamed(name, {});
+}
+
+std::int32_t FindProcessId(const Text& name, const std::function<bool(std::int32_t)>& accept) {
+    return FirstProcessNamed(name, accept);
 }
 
 bool KillProcess(std::int32_t processId) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "runtime/value_types.h"
 
@@ -16,10 +17,22 @@ bool IsProcessRunning(const Text& name);
 // The id of the first process with that executable name, or -1.
 std::int32_t FindProcessId(const Text& name);
 
+// The id of the first process with that executable name that `accept` approves, or -1.
+std::int32_t FindProcessId(const Text& name, const std::function<bool(std::int32_t)>& accept);
+
 // Ends the process at once (SIGKILL); true when the system accepted the signal.
 bool KillProcess(std::int32_t processId);
 
 // The bare executable name of one process, empty when it is gone or unreadable.
 Text ProcessExecutableName(std::int32_t processId);
+
+// The full path of one process's executable as the system resolved it at start (a file
+// removed or replaced since keeps the path it had); empty when it cannot be read, as for
+// another user's process or a process that is gone.
+Text ProcessExecutablePath(std::int32_t processId);
+
+// The id of the process that started this one while it still runs (1 or a subreaper once the
+// starter has ended); -1 when it cannot be read.
+std::int32_t ParentProcessId(std::int32_t processId);
 
 } // namespace pandrel
