@@ -7,6 +7,7 @@
 
 #include "http/cookie_text.h"
 #include "http/header_text.h"
+#include "http/redirects.h"
 #include "http/transfer.h"
 #include "http/url_parts.h"
 #include "runtime/convert.h"
@@ -117,9 +118,7 @@ void ApplyMethod(CURL* handle, int method, const Bytes& body, detail::TransferSi
         curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
     }
     if (method == kHead && !body.empty()) {
-        // It stops at the first final response, so a redirect there cannot be followed.
         sink.endAfterHeaders = true;
-        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     }
     if (method != kPost) {
         curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, kVerbs[static_cast<std::size_t>(method)]);
@@ -150,8 +149,8 @@ Text WireTarget(const Text& url) {
            EncodeUrlForWire(PathOf(url));
 }
 
-// A new connection for every call, the path as computed, the agent, redirects, proxy and
-// whether the process-wide cookie store takes part.
+// A new connection for every request, the path as computed, the agent, proxy and whether the
+// process-wide cookie store takes part. Redirects are the routine's own business.
 void ApplyConnection(CURL* handle, const Text& target, const Text& agent,
                      const WebRequestOptions& options) {
     curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
@@ -160,10 +159,60 @@ void ApplyConnection(CURL* handle, const Text& target, const Text& agent,
     curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.c_str());
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, options.noRedirect.value_or(false) ? 0L : 1L);
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     ApplyProxy(handle, options.proxy.value_or(""));
     if (options.cookies == nullptr) {
         detail::UseCookieStore(handle);
+    }
+}
+
+// One request of a chain on a handle of its own; false when it failed, and then `sink` holds
+// nothing worth keeping.
+bool SendOne(const Text& target, const Text& agent, const Text& block,
+             const detail::ChainRequest& request, const WebRequestOptions& options,
+             detail::TransferSink& sink) {
+    detail::EasyHandle easy;
+    if (easy.get() == nullptr) {
+        return false;
+    }
+    CURL* handle = easy.get();
+    detail::ApplyCommonOptions(handle, sink);
+    ApplyConnection(handle, target, agent, options);
+    HeaderList headerList = BuildHeaderList(block);
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
+    ApplyMethod(handle, request.method, request.body, sink);
+    const CURLcode result = curl_easy_perform(handle);
+    return result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.endedAfterHeaders);
+}
+
+// The final response of the chain that starts at `target`: redirects followed up to the
+// limit unless switched off, Cookie and Authorization lines sent only to the caller's origin.
+// Any failure on the way, a redirect past the limit or one that cannot be followed gives an
+// empty sink.
+detail::TransferSink SendFollowingRedirects(const Text& target, const Text& agent,
+                                            const Text& block, detail::ChainRequest request,
+                                            const WebRequestOptions& options) {
+    const bool follow = !options.noRedirect.value_or(false);
+    Text address = target;
+    for (long redirects = 0;; ++redirects) {
+        detail::TransferSink sink;
+        const Text hopBlock = redirects == 0 || detail::SameOrigin(address, target)
+                                  ? block
+                                  : detail::WithoutCredentials(block);
+        if (!SendOne(address, agent, hopBlock, request, options, sink)) {
+            return {};
+        }
+        const std::optional<Text> next =
+            follow ? detail::RedirectTarget(address, sink.headers) : std::nullopt;
+        if (!next) {
+            return sink;
+        }
+        if (next->empty() || redirects == kMaxRedirects) {
+            return {};
+        }
+        request =
+            detail::RequestAfterRedirect(detail::StatusCodeOf(sink.headers), std::move(request));
+        address = *next;
     }
 }
 
@@ -221,30 +270,16 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     const Text agent =
         Contains(extraHeaders, "User-Agent:") ? UserAgentFrom(extraHeaders) : kDefaultUserAgent;
     const Text target = WireTarget(url);
-    detail::EasyHandle easy;
-    if (easy.get() == nullptr || target.empty()) {
+    if (target.empty()) {
         return {};
     }
-    CURL* handle = easy.get();
-    detail::TransferSink sink;
-    detail::ApplyCommonOptions(handle, sink);
-    const Text wireAgent = SingleLine(agent);
-    ApplyConnection(handle, target, wireAgent, options);
-
     // The Referer carries the URL as it goes on the wire, so a line break in it stays inside
     // the line.
     const Text block =
         CompleteRequestHeaders(extraHeaders, method, EncodeUrlForWire(url),
                                options.completeHeaders.value_or(true), options.cookies);
-    HeaderList headerList = BuildHeaderList(block);
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
-    const Bytes body = RequestBody(options);
-    ApplyMethod(handle, method, body, sink);
-
-    CURLcode result = curl_easy_perform(handle);
-    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && sink.endedAfterHeaders)) {
-        sink = {};
-    }
+    detail::TransferSink sink = SendFollowingRedirects(target, SingleLine(agent), block,
+                                                       {method, RequestBody(options)}, options);
 
     Text collected = CollectSetCookies(sink.headers);
     if (options.returnedHeaders != nullptr) {

@@ -243,6 +243,126 @@ TEST_F(WebRequestTest, RedirectsFollowedUnlessSwitchedOff) {
     }
 }
 
+// "/r/<code>" answers that redirect to "/to"; "/to" answers 200 (without a body to a HEAD).
+TEST_F(WebRequestTest, RedirectsChangeTheVerbAsHttpSays) {
+    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+        const std::size_t at = request.requestLine.find(" /r/");
+        if (at != std::string::npos) {
+            return RecordingServer::Response(request.requestLine.substr(at + 4, 3) + " Moved",
+                                             {"Location: /to"}, "moved");
+        }
+        if (request.requestLine.rfind("HEAD ", 0) == 0) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n";
+        }
+        return Ok("final");
+    });
+    const int codes[] = {301, 302, 303, 307, 308};
+    // What reaches "/to" after each code, in the order above: the verb, and "+" when the body
+    // "payload" comes along.
+    const struct {
+        int method;
+        std::string verb;
+        std::string after[5];
+    } verbs[] = {
+        {0, "GET", {"GET", "GET", "GET", "GET", "GET"}},
+        {1, "POST", {"GET", "GET", "GET", "POST+", "POST+"}},
+        {2, "HEAD", {"HEAD+", "HEAD+", "HEAD", "HEAD+", "HEAD+"}},
+        {3, "PUT", {"PUT+", "PUT+", "GET", "PUT+", "PUT+"}},
+        {4, "OPTIONS", {"OPTIONS+", "OPTIONS+", "GET", "OPTIONS+", "OPTIONS+"}},
+        {5, "DELETE", {"DELETE+", "DELETE+", "GET", "DELETE+", "DELETE+"}},
+        {6, "TRACE", {"TRACE+", "TRACE+", "GET", "TRACE+", "TRACE+"}},
+        {7, "CONNECT", {"CONNECT+", "CONNECT+", "GET", "CONNECT+", "CONNECT+"}},
+    };
+    for (const auto& row : verbs) {
+        for (std::size_t i = 0; i < std::size(codes); ++i) {
+            const std::string pair = row.verb + " " + std::to_string(codes[i]);
+            const std::string& expected = row.after[i];
+            const bool withBody = expected.back() == '+';
+            const std::string verb = withBody ? expected.substr(0, expected.size() - 1) : expected;
+            const std::size_t before = server.Requests().size();
+            Text headers;
+            Bytes body = WebRequest(
+                server.Url("/r/" + std::to_string(codes[i])),
+                {.method = row.method, .postText = "payload", .returnedHeaders = &headers});
+            const auto requests = server.Requests();
+            if (requests.size() != before + 2) {
+                ADD_FAILURE() << pair << ": " << requests.size() - before << " requests";
+                continue;
+            }
+            const RecordedRequest& first = requests[before];
+            const RecordedRequest& second = requests[before + 1];
+            EXPECT_EQ(first.requestLine, row.verb + " /r/" + std::to_string(codes[i]) + " HTTP/1.1")
+                << pair;
+            EXPECT_EQ(first.body, row.method == 0 ? "" : "payload") << pair;
+            EXPECT_EQ(second.requestLine, verb + " /to HTTP/1.1") << pair;
+            EXPECT_EQ(second.body, withBody ? "payload" : "") << pair;
+            EXPECT_EQ(headers.substr(0, 15), "HTTP/1.1 200 OK") << pair;
+            EXPECT_EQ(AsString(body), verb == "HEAD" ? "" : "final") << pair;
+        }
+    }
+}
+
+TEST_F(WebRequestTest, RedirectChainsKeepTheLimitAndCredentialsStayWithTheOrigin) {
+    RecordingServer other(Answer(Ok("other")));
+    // "/n/<k>" sends to "/n/<k-1>" down to "/n/0", which answers; "/away" sends to the other
+    // server's origin and "/here" back to this one.
+    RecordingServer server([&other](const RecordedRequest& request) -> std::optional<std::string> {
+        const std::string& line = request.requestLine;
+        if (line.rfind("GET /n/", 0) == 0) {
+            const int left = std::stoi(line.substr(7));
+            if (left > 0) {
+                return RecordingServer::Response("302 Found",
+                                                 {"Location: /n/" + std::to_string(left - 1)}, "");
+            }
+        } else if (line.rfind("GET /away ", 0) == 0) {
+            return RecordingServer::Response("307 Moved", {"Location: " + other.Url("/b")}, "");
+        } else if (line.rfind("GET /here ", 0) == 0) {
+            return RecordingServer::Response("301 Moved", {"Location: /n/0"}, "");
+        }
+        return Ok("end");
+    });
+    const struct {
+        const char* name;
+        std::string path;
+        std::string body; // empty: the request fails
+        std::size_t requests;
+    } chains[] = {
+        {"ten redirects", "/n/10", "end", 11},
+        {"eleven redirects", "/n/11", "", 11},
+    };
+    for (const auto& c : chains) {
+        const std::size_t before = server.Requests().size();
+        Text headers = "untouched";
+        EXPECT_EQ(AsString(WebRequest(server.Url(c.path), {.returnedHeaders = &headers})), c.body)
+            << c.name;
+        EXPECT_EQ(headers.empty(), c.body.empty()) << c.name;
+        EXPECT_EQ(server.Requests().size() - before, c.requests) << c.name;
+    }
+
+    const auto credentials = [](const RecordedRequest& request) {
+        std::vector<std::string> lines;
+        for (const std::string& line : request.headerLines) {
+            if (line.rfind("Cookie:", 0) == 0 || line.rfind("Authorization:", 0) == 0) {
+                lines.push_back(line);
+            }
+        }
+        return lines;
+    };
+    const std::vector<std::string> sent = {"Authorization: Basic dTpw", "Cookie: c=1"};
+    for (const std::string path : {"/away", "/here"}) {
+        Text cookies = "c=1";
+        WebRequest(server.Url(path),
+                   {.cookies = &cookies, .extraHeaders = "Authorization: Basic dTpw"});
+    }
+    const auto here = server.Requests();
+    const auto away = other.Requests();
+    ASSERT_EQ(away.size(), 1u);
+    EXPECT_TRUE(credentials(away[0]).empty()) << HeadOf(away[0]);
+    ASSERT_GE(here.size(), 3u);
+    EXPECT_EQ(credentials(here[here.size() - 3]), sent) << "the caller's own request to /away";
+    EXPECT_EQ(credentials(here.back()), sent) << "a redirect within the caller's origin";
+}
+
 TEST_F(WebRequestTest, ProxyArgumentAndEnvironment) {
     RecordingServer target(Answer(Ok("direct")));
     RecordingServer proxy(Answer(Ok("via proxy")));

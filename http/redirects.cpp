@@ -1,0 +1,123 @@
+#include "http/redirects.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "runtime/convert.h"
+#include "runtime/text.h"
+
+namespace pandrel::detail {
+namespace {
+
+constexpr int kPost = 1;
+constexpr int kHead = 2;
+
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
+
+Text Part(CURLU* url, CURLUPart part, unsigned int flags = 0) {
+    char* value = nullptr;
+    if (curl_url_get(url, part, &value, flags) != CURLUE_OK || value == nullptr) {
+        return {};
+    }
+    Text text = value;
+    curl_free(value);
+    return text;
+}
+
+UrlHandle Parsed(const Text& address) {
+    UrlHandle url(curl_url());
+    if (url == nullptr ||
+        curl_url_set(url.get(), CURLUPART_URL, address.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK) {
+        return nullptr;
+    }
+    return url;
+}
+
+// True when the header line's name is `name`, compared without regard to case.
+bool Names(const Text& line, const Text& name) {
+    return line.size() > name.size() && FindText(line, name, 1, true) == 1 &&
+           (line[name.size()] == ':' || line[name.size()] == ';');
+}
+
+Text LocationOf(const Text& headers) {
+    for (const Text& line : SplitText(headers, "\r\n")) {
+        if (Names(line, "Location")) {
+            return TrimBoth(line.substr(9));
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+int StatusCodeOf(const Text& headers) {
+    // "HTTP/1.1 303 See Other": the three digits after the first space.
+    const std::size_t space = headers.find(' ');
+    if (space == Text::npos || headers.compare(0, 5, "HTTP/") != 0) {
+        return 0;
+    }
+    return ToInt(headers.substr(space + 1, 3));
+}
+
+ChainRequest RequestAfterRedirect(int status, ChainRequest request) {
+    const bool toRetrieval =
+        status == 303 || ((status == 301 || status == 302) && request.method == kPost);
+    if (toRetrieval) {
+        request.method = request.method == kHead ? kHead : 0;
+        request.body.clear();
+    }
+    return request;
+}
+
+std::optional<Text> RedirectTarget(const Text& from, const Text& responseHeaders) {
+    const int status = StatusCodeOf(responseHeaders);
+    const Text location = LocationOf(responseHeaders);
+    if (status < 300 || status > 399 || location.empty()) {
+        return std::nullopt;
+    }
+    UrlHandle url = Parsed(from);
+    if (url == nullptr ||
+        curl_url_set(url.get(), CURLUPART_URL, location.c_str(),
+                     CURLU_URLENCODE | CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS) != CURLUE_OK) {
+        return Text();
+    }
+    const Text scheme = ToLower(Part(url.get(), CURLUPART_SCHEME));
+    if (scheme != "http" && scheme != "https") {
+        return Text();
+    }
+    return Part(url.get(), CURLUPART_URL);
+}
+
+bool SameOrigin(const Text& a, const Text& b) {
+    UrlHandle first = Parsed(a);
+    UrlHandle second = Parsed(b);
+    if (first == nullptr || second == nullptr) {
+        return false;
+    }
+    for (CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        const unsigned int flags = part == CURLUPART_PORT ? CURLU_DEFAULT_PORT : 0;
+        if (ToLower(Part(first.get(), part, flags)) != ToLower(Part(second.get(), part, flags))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Text WithoutCredentials(const Text& block) {
+    Text kept;
+    bool first = true;
+    for (const Text& line : SplitText(block, "\r\n")) {
+        if (Names(line, "Cookie") || Names(line, "Authorization")) {
+            continue;
+        }
+        kept += (first ? "" : "\r\n") + line;
+        first = false;
+    }
+    return kept;
+}
+
+} // namespace pandrel::detail
