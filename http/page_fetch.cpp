@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "http/transfer.h"
-#include "http/url_parts.h"
+#include "http/wire_url.h"
 #include "runtime/text.h"
 
 namespace pandrel {
@@ -49,6 +49,7 @@ public:
         detail::TransferSink sink;
         detail::ApplyCommonOptions(handle, sink);
         curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+        detail::Utf8LocaleScope utf8;
         if (curl_easy_perform(handle) != CURLE_OK) {
             return {};
         }
@@ -80,7 +81,7 @@ Bytes FetchPageBytes(const Text& url) {
         return {};
     }
     static PageFetcher fetcher;
-    return fetcher.Fetch(EncodeUrlForWire(withoutFragment));
+    return fetcher.Fetch(PageWireUrl(withoutFragment));
 }
 
 } // namespace pandrel

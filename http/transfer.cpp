@@ -130,6 +130,20 @@ EasyHandle::~EasyHandle() {
     }
 }
 
+Utf8LocaleScope::Utf8LocaleScope() {
+    // Made once and kept for the life of the process; every thread may use it.
+    static const locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+    if (utf8 != nullptr) {
+        m_previous = uselocale(utf8);
+    }
+}
+
+Utf8LocaleScope::~Utf8LocaleScope() {
+    if (m_previous != nullptr) {
+        uselocale(m_previous);
+    }
+}
+
 void EnsureCurlReady() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

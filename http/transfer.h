@@ -1,6 +1,7 @@
 #pragma once
 
 #include <curl/curl.h>
+#include <locale.h>
 
 #include <cstddef>
 
@@ -50,6 +51,21 @@ struct EasyHandle {
 
 // Once per process, before the first handle.
 void EnsureCurlReady();
+
+// Text here is UTF-8 whatever the process's locale says, but libcurl turns an international
+// host name into its ASCII form through a conversion that reads the calling thread's locale
+// (in the "C" locale every such name fails). While one lives, this thread runs under C.UTF-8;
+// the locale before is restored at its end. Other threads are not affected.
+class Utf8LocaleScope {
+public:
+    Utf8LocaleScope();
+    ~Utf8LocaleScope();
+    Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+    Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+
+private:
+    locale_t m_previous = nullptr;
+};
 
 // Time limits, certificate checks, size limits, http/https only, and the callbacks that fill
 // sink. Applied to every request of this library.

@@ -19,7 +19,9 @@ Text HostOf(const Text& url, bool keepPort) {
         u = TextBetween(u, "http://", "/");
     }
     if (!keepPort) {
-        int colon = FindText(u, ":");
+        // A bracketed IPv6 address holds colons of its own; its port follows the "]".
+        const int close = LeftText(u, 1) == "[" ? FindText(u, "]") : -1;
+        const int colon = close != -1 ? close + 1 : FindText(u, ":");
         if (colon != -1) {
             u = LeftText(u, colon - 1);
         }
@@ -29,6 +31,9 @@ Text HostOf(const Text& url, bool keepPort) {
 
 int PortOf(const Text& url) {
     Text host = HostOf(url, true);
+    if (LeftText(host, 1) == "[") {
+        host = MidText(host, TextLength(HostOf(url, false)) + 1, TextLength(host));
+    }
     int colon = FindTextReverse(host, ":");
     if (colon == -1) {
         return ToLower(LeftText(url, 5)) == "https" ? 443 : 80;

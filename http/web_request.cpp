@@ -10,6 +10,7 @@
 #include "http/redirects.h"
 #include "http/transfer.h"
 #include "http/url_parts.h"
+#include "http/wire_url.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 
@@ -24,23 +25,6 @@ constexpr int kHead = 2;
 
 bool Contains(const Text& text, const Text& part) {
     return FindText(text, part, 1, true) != -1;
-}
-
-// Only a plain host name or address may reach the URL we hand to libcurl: anything that could
-// be read as user info, a port, a path or a query would send the request somewhere else than
-// the host the routine computed.
-bool IsPlainHost(const Text& host) {
-    if (host.empty()) {
-        return false;
-    }
-    for (char c : host) {
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                     c == '.' || c == '-' || c == '_';
-        if (!plain) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // A CR or LF inside one line would start a header line of its own on the wire.
@@ -135,20 +119,6 @@ void ApplyProxy(CURL* handle, const Text& proxy) {
     }
 }
 
-// The URL handed to libcurl, built from the routine's own host, port and path so the request
-// goes exactly where they say; empty when the host is not a plain name or address.
-Text WireTarget(const Text& url) {
-    const Text host = HostOf(url, false);
-    if (!IsPlainHost(host)) {
-        return {};
-    }
-    const bool isHttps = ToLower(LeftText(url, 8)) == "https://";
-    const int port = PortOf(url);
-    return (isHttps ? "https://" : "http://") + host +
-           (port != 0 ? ":" + ToText(static_cast<std::int32_t>(port)) : Text()) +
-           EncodeUrlForWire(PathOf(url));
-}
-
 // A new connection for every request, the path as computed, the agent, proxy and whether the
 // process-wide cookie store takes part. Redirects are the routine's own business.
 void ApplyConnection(CURL* handle, const Text& target, const Text& agent,
@@ -181,6 +151,7 @@ bool SendOne(const Text& target, const Text& agent, const Text& block,
     HeaderList headerList = BuildHeaderList(block);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
     ApplyMethod(handle, request.method, request.body, sink);
+    detail::Utf8LocaleScope utf8;
     const CURLcode result = curl_easy_perform(handle);
     return result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.endedAfterHeaders);
 }
@@ -269,7 +240,7 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     }
     const Text agent =
         Contains(extraHeaders, "User-Agent:") ? UserAgentFrom(extraHeaders) : kDefaultUserAgent;
-    const Text target = WireTarget(url);
+    const Text target = RequestWireUrl(url);
     if (target.empty()) {
         return {};
     }

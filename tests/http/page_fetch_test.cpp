@@ -75,9 +75,12 @@ TEST_F(PageFetchTest, FollowsRedirectsAndTheEnvironmentProxy) {
     RecordingServer proxy(Answer(RecordingServer::Response("200 OK", {}, "from proxy")));
     setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
     EXPECT_EQ(AsString(FetchPageBytes(server.Url("/p"))), "from proxy");
+    // An international name goes on in its ASCII form, the path encoded.
+    EXPECT_EQ(AsString(FetchPageBytes("http://Bücher.example/p q")), "from proxy");
     auto viaProxy = proxy.Requests();
-    ASSERT_EQ(viaProxy.size(), 1u);
+    ASSERT_EQ(viaProxy.size(), 2u);
     EXPECT_EQ(viaProxy[0].requestLine, "GET " + server.Url("/p") + " HTTP/1.0");
+    EXPECT_EQ(viaProxy[1].requestLine, "GET http://xn--bcher-kva.example/p%20q HTTP/1.0");
 }
 
 TEST_F(PageFetchTest, FailuresGiveEmptyBuffers) {

@@ -151,6 +151,12 @@ TEST(UrlParts, SplitsHostPortAndPath) {
         {"example/x?u=http://other/y", "other", "other", 80, "/y"},
         {"", "", "", 80, "/"},
         {"ftp://host/file", "ftp", "ftp:", 0, "//host/file"},
+        // An IPv6 address keeps its brackets; its port follows the "]".
+        {"http://[::1]:8580/a", "[::1]", "[::1]:8580", 8580, "/a"},
+        {"https://[2001:DB8::1]/x", "[2001:db8::1]", "[2001:db8::1]", 443, "/x"},
+        {"http://[::1]", "[::1]", "[::1]", 80, "/"},
+        // An international name: only ASCII letters change case.
+        {"http://Bücher.example:81/p", "bücher.example", "bücher.example:81", 81, "/p"},
     };
     for (const UrlCase& c : cases) {
         EXPECT_EQ(HostOf(c.url, false), c.host) << c.url;

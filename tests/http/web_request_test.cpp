@@ -373,10 +373,28 @@ TEST_F(WebRequestTest, ProxyArgumentAndEnvironment) {
     EXPECT_EQ(AsString(WebRequest(target.Url("/t"), {.proxy = ""})), "direct");
     EXPECT_EQ(FetchText(target.Url("/t")), "direct");
     ClearProxyEnvironment();
-    auto viaProxy = proxy.Requests();
-    ASSERT_EQ(viaProxy.size(), 1u);
-    EXPECT_EQ(viaProxy[0].requestLine, "GET " + target.Url("/t") + " HTTP/1.1");
     EXPECT_EQ(target.Requests().size(), 2u);
+
+    // The proxy sees the host as the wire carries it: an IPv6 address in brackets, an
+    // international name in its ASCII form.
+    const struct {
+        std::string url;
+        std::string requestLine;
+        std::string hostLine;
+    } hosts[] = {
+        {target.Url("/t"), "GET " + target.Url("/t") + " HTTP/1.1", HostLine(target)},
+        {"http://[::1]:9/v6", "GET http://[::1]:9/v6 HTTP/1.1", "Host: [::1]:9"},
+        {"http://Bücher.example/idn", "GET http://xn--bcher-kva.example/idn HTTP/1.1",
+         "Host: xn--bcher-kva.example"},
+    };
+    for (const auto& h : hosts) {
+        WebRequest(h.url, {.proxy = proxyAddress});
+        auto viaProxy = proxy.Requests();
+        ASSERT_FALSE(viaProxy.empty()) << h.url;
+        EXPECT_EQ(viaProxy.back().requestLine, h.requestLine);
+        EXPECT_EQ(viaProxy.back().headerLines.at(0), h.hostLine);
+    }
+    EXPECT_EQ(proxy.Requests().size(), 1u + std::size(hosts));
 }
 
 TEST_F(WebRequestTest, ResponseBodies) {
@@ -460,6 +478,11 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         {"closed without an answer", closed.Url("/")},
         {"no host", "http:///x"},
         {"host with user info", "http://user@127.0.0.1:1/"},
+        {"IPv6 address not closed", "http://[::1/x"},
+        {"not an IPv6 address", "http://[::g]:1/"},
+        {"user info after an IPv6 address", "http://[::1]@127.0.0.1:1/"},
+        // A full-width solidus becomes "/" in the name's ASCII form.
+        {"name that is no name in ASCII", "http://127.0.0.1\xef\xbc\x8fx:1/"},
     };
     for (const FailureCase& c : cases) {
         Text headers = "untouched";

@@ -93,10 +93,15 @@ protected:
 
         m_runDir = PathOf("run");
         fs::create_directories(m_runDir);
-        WriteFile(m_runDir + "/pandrel.ini", "[deployment]\nparse_service=" + m_service.BaseUrl() +
-                                                 "/\nshare_host=pan.example.com\nsample_share=" +
-                                                 kShare + "\nsample_code=" + kCode + "\n");
+        UseService(m_service.BaseUrl() + "/");
         StartProgram();
+    }
+
+    // Points the next start of the program at that parse service.
+    void UseService(const std::string& baseUrl) {
+        WriteFile(m_runDir + "/pandrel.ini", "[deployment]\nparse_service=" + baseUrl +
+                                                 "\nshare_host=pan.example.com\nsample_share=" +
+                                                 kShare + "\nsample_code=" + kCode + "\n");
     }
 
     void TearDown() override {
@@ -228,6 +233,22 @@ TEST_F(ParseCommandTest, SeparatorsAndCaseOfThePastedTextReachTheService) {
         EXPECT_EQ(m_program->State().ShareId, c.id);
         EXPECT_EQ(m_program->State().ShareInputText, c.input);
         EXPECT_EQ(Rows().size(), 3u) << "a second parse must replace the rows, not add to them";
+    }
+}
+
+TEST_F(ParseCommandTest, ServiceAddressForms) {
+    for (const std::string host : {"127.0.0.1", "::1"}) {
+        SCOPED_TRACE(host);
+        ShareSimProcess service;
+        ASSERT_TRUE(service.Start(PathOf("shares"), {"--host", host})) << service.Error();
+        UseService(service.BaseUrl() + "/");
+        StartProgram();
+        Paste(LinkText(kShare, kCode));
+        PressParse();
+        EXPECT_EQ(Status(), SuccessText(Text(kShare) + " ", kCode, 3));
+        EXPECT_EQ(Rows().size(), 3u);
+        EXPECT_TRUE(Diagnostic().starts_with(service.BaseUrl() + "/?share=")) << Diagnostic();
+        EXPECT_NE(Diagnostic().find("<!DOCTYPE html>"), Text::npos) << "the second fetch";
     }
 }
 

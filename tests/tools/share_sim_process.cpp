@@ -27,7 +27,9 @@ std::string ShareSimProcess::Program() {
 }
 
 std::string ShareSimProcess::BaseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(m_port);
+    // An IPv6 address goes in brackets.
+    const std::string host = m_host.find(':') == std::string::npos ? m_host : "[" + m_host + "]";
+    return "http://" + host + ":" + std::to_string(m_port);
 }
 
 bool ShareSimProcess::Start(const std::string& root, const std::vector<std::string>& extraArgs) {
@@ -79,13 +81,16 @@ bool ShareSimProcess::Start(const std::string& root, const std::vector<std::stri
         line.append(chunk, static_cast<std::size_t>(got));
     }
     close(out[0]);
-    const std::string prefix = "share-sim listening on 127.0.0.1:";
-    if (line.rfind(prefix, 0) != 0) {
+    // "share-sim listening on HOST:PORT"; the port follows the last colon.
+    const std::string prefix = "share-sim listening on ";
+    const std::size_t colon = line.rfind(':');
+    if (line.rfind(prefix, 0) != 0 || colon == std::string::npos || colon < prefix.size()) {
         m_error = "no listening line, got: " + line;
         Stop();
         return false;
     }
-    m_port = std::stoi(line.substr(prefix.size()));
+    m_host = line.substr(prefix.size(), colon - prefix.size());
+    m_port = std::stoi(line.substr(colon + 1));
     return m_port > 0;
 }
 

@@ -24,12 +24,14 @@ public:
     static std::string Program();
 
     int Port() const { return m_port; }
-    // "http://127.0.0.1:PORT"
+    // "http://HOST:PORT", HOST as share-sim listens (127.0.0.1 unless "--host" says otherwise;
+    // an IPv6 address in brackets).
     std::string BaseUrl() const;
     const std::string& Error() const { return m_error; }
 
 private:
     pid_t m_pid = -1;
+    std::string m_host;
     int m_port = 0;
     std::string m_error;
 };
