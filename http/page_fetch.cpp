@@ -40,14 +40,16 @@ public:
     PageFetcher(const PageFetcher&) = delete;
     PageFetcher& operator=(const PageFetcher&) = delete;
 
-    Bytes Fetch(const Text& url) {
+    Bytes Fetch(const Text& url, const Deadline& deadline) {
         std::lock_guard lock(m_mutex);
         if (!m_ready) {
             return {};
         }
         CURL* handle = m_easy.get();
         detail::TransferSink sink;
-        detail::ApplyCommonOptions(handle, sink);
+        if (!detail::ApplyCommonOptions(handle, sink, deadline)) {
+            return {};
+        }
         curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
         detail::Utf8LocaleScope utf8;
         if (curl_easy_perform(handle) != CURLE_OK) {
@@ -74,14 +76,14 @@ bool IsWebScheme(const Text& url) {
 
 } // namespace
 
-Bytes FetchPageBytes(const Text& url) {
+Bytes FetchPageBytes(const Text& url, const Deadline& deadline) {
     int hash = FindText(url, "#");
     Text withoutFragment = hash == -1 ? url : LeftText(url, hash - 1);
     if (withoutFragment.empty() || !IsWebScheme(withoutFragment)) {
         return {};
     }
     static PageFetcher fetcher;
-    return fetcher.Fetch(PageWireUrl(withoutFragment));
+    return fetcher.Fetch(PageWireUrl(withoutFragment), deadline);
 }
 
 } // namespace pandrel

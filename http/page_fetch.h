@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/deadline.h"
 #include "runtime/value_types.h"
 
 namespace pandrel {
@@ -10,8 +11,9 @@ inline constexpr const char* kPageFetchUserAgent =
 // A plain page fetch: GET over HTTP/1.0 with "Accept: */*", the fragment dropped, redirects
 // followed, through the proxy the usual environment variables name (http_proxy, https_proxy,
 // all_proxy, no_proxy). Only http and https URLs; anything else, an empty URL or any failure
-// gives an empty buffer. One handle is kept for the life of the process so its connection can
-// be reused; calls from several threads take turns on it.
-Bytes FetchPageBytes(const Text& url);
+// gives an empty buffer, as does a fetch still running at the deadline. One handle is kept for
+// the life of the process so its connection can be reused; calls from several threads take
+// turns on it (the wait for a turn counts against the deadline).
+Bytes FetchPageBytes(const Text& url, const Deadline& deadline = std::nullopt);
 
 } // namespace pandrel

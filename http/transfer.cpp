@@ -149,7 +149,17 @@ void EnsureCurlReady() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-void ApplyCommonOptions(CURL* handle, TransferSink& sink) {
+bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadline) {
+    long budgetMs = 0; // none: libcurl's whole-transfer time-out stays off
+    if (deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            *deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        budgetMs = static_cast<long>(left.count());
+    }
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, budgetMs);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -171,6 +181,7 @@ void ApplyCommonOptions(CURL* handle, TransferSink& sink) {
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &CollectHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &sink);
+    return true;
 }
 
 CURLSH* CookieStoreShare() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "http/deadline.h"
 #include "runtime/value_types.h"
 
 namespace pandrel {
@@ -67,9 +68,10 @@ private:
     locale_t m_previous = nullptr;
 };
 
-// Time limits, certificate checks, size limits, http/https only, and the callbacks that fill
-// sink. Applied to every request of this library.
-void ApplyCommonOptions(CURL* handle, TransferSink& sink);
+// Time limits (the deadline, when there is one, among them), certificate checks, size limits,
+// http/https only, and the callbacks that fill sink. Applied to every request of this library.
+// False when the deadline has already passed: the request is not to be sent.
+bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadline);
 
 // Joins the handle to the process-wide in-memory cookie store (the share handle with the
 // cookie engine on): cookies it receives are kept, matching ones are sent.

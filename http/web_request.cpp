@@ -146,7 +146,9 @@ bool SendOne(const Text& target, const Text& agent, const Text& block,
         return false;
     }
     CURL* handle = easy.get();
-    detail::ApplyCommonOptions(handle, sink);
+    if (!detail::ApplyCommonOptions(handle, sink, options.deadline)) {
+        return false;
+    }
     ApplyConnection(handle, target, agent, options);
     HeaderList headerList = BuildHeaderList(block);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
@@ -265,8 +267,8 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     return std::move(sink.body);
 }
 
-Text FetchText(const Text& url) {
-    return ToText(WebRequest(url));
+Text FetchText(const Text& url, const Deadline& deadline) {
+    return ToText(WebRequest(url, {.deadline = deadline}));
 }
 
 } // namespace pandrel

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "http/deadline.h"
 #include "runtime/value_types.h"
 
 namespace pandrel {
@@ -35,6 +36,8 @@ struct WebRequestOptions {
     std::optional<bool> mergeCookies = std::nullopt;
     std::optional<bool> completeHeaders = std::nullopt;
     std::optional<bool> normalizeHeaderNames = std::nullopt;
+    // The whole exchange, redirects included, ends by then; left out: no deadline.
+    Deadline deadline = std::nullopt;
 };
 
 // The request header block: with completeHeaders the standard lines the block lacks
@@ -44,12 +47,14 @@ Text CompleteRequestHeaders(const Text& headers, int method, const Text& url, bo
                             const Text* cookies);
 
 // Sends one request on a connection of its own and returns the final response's body, error
-// pages included. Every failure (no connection, untrusted certificate, time-out, a body over
-// the size limit) gives an empty body, an empty header block and no returned cookies. Blocks
+// pages included. Every failure (no connection, untrusted certificate, time-out, the deadline,
+// a body over the size limit) gives an empty body, an empty header block and no returned
+// cookies. Blocks
 // the calling thread; safe to call from several threads at once.
 Bytes WebRequest(const Text& url, const WebRequestOptions& options = {});
 
-// WebRequest with every option left out; the body up to its first zero byte.
-Text FetchText(const Text& url);
+// WebRequest with every option left out (but the deadline); the body up to its first zero
+// byte.
+Text FetchText(const Text& url, const Deadline& deadline = std::nullopt);
 
 } // namespace pandrel

@@ -1,5 +1,7 @@
 #include "share/parse_command.h"
 
+#include <atomic>
+
 #include "http/page_fetch.h"
 #include "http/web_request.h"
 #include "runtime/convert.h"
@@ -7,6 +9,7 @@
 #include "runtime/text.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "runtime/ui/paint_while_waiting.h"
 #include "share/file_list.h"
 #include "share/regex_object.h"
 
@@ -19,6 +22,13 @@ constexpr const char* kStatus = "状态";
 constexpr const char* kFileList = "文件列表框";
 constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
 constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
+
+std::atomic<std::chrono::milliseconds> g_parseTimeLimit{kParseTimeLimit};
+
+// When the fetches of a parse that starts now must have ended.
+std::chrono::steady_clock::time_point ParseDeadline() {
+    return std::chrono::steady_clock::now() + g_parseTimeLimit.load();
+}
 
 // The table body of a page: set only when "<tbody>" is followed somewhere by "</tbody>". An
 // empty body (a share without files) is still a listing, unlike a page without one.
@@ -41,6 +51,10 @@ Text SuccessCaption(const ProgramState& state) {
 }
 
 } // namespace
+
+void SetParseTimeLimitForTesting(std::chrono::milliseconds limit) {
+    g_parseTimeLimit = limit.count() > 0 ? limit : std::chrono::milliseconds(kParseTimeLimit);
+}
 
 Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
     return parseService + "?share=" + link.id + "&pwd=" + link.code;
@@ -72,15 +86,23 @@ void RunParse(ProgramState& state, const ParseHooks& hooks) {
 }
 
 bool FetchListing(ProgramState& state) {
-    const Text page = Utf8ToText(FetchPageBytes(state.ParseRequestUrl));
-    const TableBody body = CutTableBody(page);
+    const Text url = state.ParseRequestUrl;
+    const auto deadline = ParseDeadline();
+    Text page;
+    Text raw;
+    bool inTime = false;
+    RunWhileWindowPaints([&] {
+        page = Utf8ToText(FetchPageBytes(url, deadline));
+        raw = FetchText(url, deadline);
+        inTime = std::chrono::steady_clock::now() < deadline;
+    });
+    // A parse that ran out of time keeps the previous listing, whatever arrived before.
+    const TableBody body = inTime ? CutTableBody(page) : TableBody{};
     if (body.found) {
         state.RecordText = body.text;
         state.RecordRowCount = CountOccurrences(state.RecordText, "<tr>");
     }
-    const Text raw = FetchText(state.ParseRequestUrl);
-    SetProperty(kDiagnosticBox, Property::Content,
-                state.ParseRequestUrl + "\r\n" + raw + "\r\n" + body.text);
+    SetProperty(kDiagnosticBox, Property::Content, url + "\r\n" + raw + "\r\n" + body.text);
     return body.found;
 }
 
@@ -88,8 +110,15 @@ void FetchSampleListing(ProgramState& state) {
     const Deployment& deployment = state.deployment;
     const Text url = BuildParseRequestUrl(deployment.parseService,
                                           {deployment.sampleShare, deployment.sampleCode});
-    state.RecordText = TextBetween(Utf8ToText(FetchText(url)), "<tbody>", "</tbody>");
-    SetProperty(kDiagnosticBox, Property::Content, Utf8ToText(FetchPageBytes(url)));
+    const auto deadline = ParseDeadline();
+    Text listing;
+    Text page;
+    RunWhileWindowPaints([&] {
+        listing = Utf8ToText(FetchText(url, deadline));
+        page = Utf8ToText(FetchPageBytes(url, deadline));
+    });
+    state.RecordText = TextBetween(listing, "<tbody>", "</tbody>");
+    SetProperty(kDiagnosticBox, Property::Content, page);
 }
 
 } // namespace pandrel

@@ -8,14 +8,17 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "app/application.h"
@@ -23,6 +26,7 @@
 #include "runtime/ui/qt_text.h"
 #include "share/parse_command.h"
 #include "share_sim_process.h"
+#include "support/recording_server.h"
 #include "support/sandbox.h"
 
 using namespace pandrel;
@@ -313,6 +317,69 @@ TEST_F(ParseCommandTest, FailedParseKeepsThePreviousListing) {
             EXPECT_TRUE(m_program->State().ShareId.empty());
         }
     }
+}
+
+// Counts the paint events of one widget and notes its text at the first of them.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QLabel* label) : m_label(label) { label->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && ++paints == 1) {
+            firstText = FromQString(m_label->text());
+        }
+        return false;
+    }
+    int paints = 0;
+    Text firstText;
+
+private:
+    QLabel* m_label;
+};
+
+// Each fetch of the slow service takes 0.8 s: one fits in 1.2 s, the two of a parse do not.
+TEST_F(ParseCommandTest, BothFetchesEndWithinTheTimeLimit) {
+    RecordingServer slow([](const RecordedRequest&) -> std::optional<std::string> {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        return RecordingServer::Response(
+            "200 OK", {}, "<tbody>\n<tr><td>slow.txt</td><td>1 B</td><td>x</td></tr></tbody>");
+    });
+    Paste(LinkText(kShare, kCode));
+    PressParse();
+    const auto rowsBefore = Rows();
+    const Text recordBefore = Record();
+    UseService(slow.Url("/"));
+    StartProgram();
+    auto* status = Control<QLabel>("状态");
+
+    const struct {
+        std::chrono::milliseconds limit;
+        Text status;
+        std::size_t rows;
+    } cases[] = {
+        {std::chrono::milliseconds(1200), kNoListing, rowsBefore.size()},
+        {std::chrono::milliseconds(6000), SuccessText(Text(kShare) + " ", kCode, 1), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit.count());
+        SetParseTimeLimitForTesting(c.limit);
+        const std::size_t requestsBefore = slow.Requests().size();
+        PaintWatch watch(status);
+        QTimer painter;
+        QObject::connect(&painter, &QTimer::timeout, status, [status] { status->update(); });
+        painter.start(50);
+        Paste(LinkText(kShare, kCode));
+        PressParse();
+        SetParseTimeLimitForTesting(std::chrono::milliseconds(0));
+
+        EXPECT_EQ(Status(), c.status);
+        EXPECT_EQ(Rows().size(), c.rows);
+        EXPECT_EQ(Record() == recordBefore, c.rows == rowsBefore.size());
+        EXPECT_EQ(slow.Requests().size() - requestsBefore, 2u) << "the second fetch was sent";
+        // The window painted while the parse waited, with the caption the parse set first.
+        EXPECT_GT(watch.paints, 0);
+        EXPECT_TRUE(watch.firstText.starts_with("正在解析：")) << watch.firstText;
+    }
+    EXPECT_EQ(m_program->State().RecordRowCount, 1);
 }
 
 TEST_F(ParseCommandTest, RestartRestoresTheLastListing) {
