@@ -38,7 +38,9 @@ MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWind
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(kDesignWidth, kDesignHeight);
+    // The design's sizes are outer sizes; Qt sizes the client area, which ends with the
+    // status line (the tab control plus 状态: 448 pixels).
+    setFixedSize(kDesignWidth, m_ui->状态->geometry().bottom() + 1);
     CentreOnScreen();
     setWindowIcon(ApplicationIcon());
 

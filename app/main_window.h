@@ -13,10 +13,11 @@ class MainWindowForm;
 
 namespace pandrel {
 
-// The one window of the program, built from main_window.ui: fixed size 959 x 483, centred on
-// the screen, minimise and close buttons only. Building it registers it with the control
-// services and binds its events to the handlers; it holds no logic of its own. `state` must
-// outlive the window.
+// The one window of the program, built from main_window.ui: a fixed client area 959 pixels
+// wide (730 after start-up) down to the bottom of the status line, 448 pixels, centred on the
+// screen at the design's outer size of 959 x 483, minimise and close buttons only. Building it
+// registers it with the control services and binds its events to the handlers; it holds no logic of
+// its own. `state` must outlive the window.
 class MainWindow : public QWidget {
 public:
     explicit MainWindow(ProgramState& state);
@@ -25,6 +26,7 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
+    // The design's outer size, frame and title bar included.
     static constexpr int kDesignWidth = 959;
     static constexpr int kDesignHeight = 483;
 

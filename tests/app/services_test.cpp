@@ -118,7 +118,7 @@ TEST_F(WindowTest, OnlyTheListedPropertyPairsAreServed) {
     EXPECT_EQ(GetTextProperty("编辑框1", Property::Content), "两行\n文本");
     SetProperty("主窗口", Property::Width, std::int32_t{800});
     EXPECT_EQ(m_window->width(), 800);
-    EXPECT_EQ(m_window->height(), 483);
+    EXPECT_EQ(m_window->height(), 448);
 }
 
 TEST_F(WindowTest, WorkerThreadWritesCellsThroughTheUiThread) {

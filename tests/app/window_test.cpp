@@ -83,9 +83,12 @@ TEST_F(WindowTest, EveryControlHasItsDesignAfterStartUp) {
     StartWindow();
     EXPECT_EQ(m_window->objectName(), QStringLiteral("主窗口"));
     EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Pandrel  v1.3"));
-    EXPECT_EQ(m_window->width(), 730);
-    EXPECT_EQ(m_window->height(), 483);
-    EXPECT_EQ(m_window->minimumWidth(), m_window->maximumWidth()) << "the border is fixed";
+    // The client area: 730 wide after start-up, and it ends where the status line ends, with
+    // no blank band below it.
+    EXPECT_EQ(m_window->rect().size(), QSize(730, 448));
+    const QRect status = Control<QWidget>("状态")->geometry();
+    EXPECT_EQ(status.bottom() + 1, m_window->rect().height());
+    EXPECT_EQ(m_window->minimumSize(), m_window->maximumSize()) << "the border is fixed";
     EXPECT_FALSE(m_window->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(m_window->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(m_window->windowIcon().availableSizes().isEmpty());
