@@ -32,7 +32,7 @@ constexpr PropertyPair kPairs[] = {
     {"编辑框1", Property::Content, true, true},
     {"编辑框2", Property::Content, false, true},
     {"编辑框3", Property::Content, false, true},
-    {"状态", Property::Caption, false, true},
+    {"状态", Property::Caption, true, true},
     {"选择框1", Property::Checked, true, false},
     {"时钟1", Property::Interval, false, true},
     {"文件列表框", Property::SelectedRow, true, false},
@@ -86,6 +86,38 @@ void SetEditContent(QObject* control, const Text& text) {
     }
 }
 
+// A status line shows one line: each line break (CR LF, CR, LF or a Unicode line or paragraph
+// separator) shows as one space. The caption as set is kept beside it and is what a read
+// gives back.
+constexpr const char* kCaptionProperty = "captionAsSet";
+
+QString OneLine(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator) {
+            c = QLatin1Char(' ');
+        }
+    }
+    return text;
+}
+
+void SetCaption(QLabel* label, const Text& caption) {
+    const QString text = ToQString(caption);
+    label->setProperty(kCaptionProperty, text);
+    label->setText(OneLine(text));
+    label->repaint();
+}
+
+Text Caption(QObject* control) {
+    auto* label = qobject_cast<QLabel*>(control);
+    if (label == nullptr) {
+        return {};
+    }
+    const QVariant asSet = label->property(kCaptionProperty);
+    return FromQString(asSet.isValid() ? asSet.toString() : label->text());
+}
+
 std::int32_t SelectedRow(QObject* control) {
     auto* list = qobject_cast<QTreeWidget*>(control);
     if (list == nullptr) {
@@ -123,6 +155,8 @@ PropertyValue Read(const Text& name, Property property) {
     switch (property) {
     case Property::Content:
         return EditContent(control);
+    case Property::Caption:
+        return Caption(control);
     case Property::Checked: {
         auto* box = qobject_cast<QAbstractButton*>(control);
         return box != nullptr && box->isChecked();
@@ -130,7 +164,6 @@ PropertyValue Read(const Text& name, Property property) {
     case Property::SelectedRow:
         return SelectedRow(control);
     case Property::Width:
-    case Property::Caption:
     case Property::Interval:
         break;
     }
@@ -158,8 +191,7 @@ void Write(const Text& name, Property property, const PropertyValue& value) {
         break;
     case Property::Caption:
         if (auto* label = qobject_cast<QLabel*>(control); label && text) {
-            label->setText(ToQString(*text));
-            label->repaint();
+            SetCaption(label, *text);
         }
         break;
     case Property::Interval:

@@ -11,7 +11,10 @@ namespace pandrel {
 //   main window ("主窗口")          Width        integer   write  (left, top and height stay)
 //   编辑框1                         Content      text      read, write
 //   编辑框2, 编辑框3                Content      text      write
-//   状态                            Caption      text      write  (repainted at once)
+//   状态                            Caption      text      read, write  (repainted at once;
+//                                                              shown on one line, each line
+//                                                              break as a space, read back
+//                                                              exactly as set)
 //   选择框1                         Checked      truth     read
 //   时钟1                           Interval     integer   write  (milliseconds, see below)
 //   文件列表框, 列表框_任务信息     SelectedRow  integer   read   (0-based, -1 for none)

@@ -2,6 +2,7 @@
 // rules, the work log, calls from a worker thread, the browser and the deployment values.
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMenu>
 #include <QTimer>
 #include <QTreeWidget>
@@ -114,11 +115,32 @@ TEST_F(WindowTest, OnlyTheListedPropertyPairsAreServed) {
     EXPECT_EQ(GetTextProperty("编辑框2", Property::Content), "") << "编辑框2 is write-only";
     SetProperty("选择框1", Property::Checked, true);
     EXPECT_FALSE(GetTruthProperty("选择框1", Property::Checked)) << "选择框1 is read-only";
-    SetProperty("编辑框1", Property::Content, "两行\n文本");
-    EXPECT_EQ(GetTextProperty("编辑框1", Property::Content), "两行\n文本");
     SetProperty("主窗口", Property::Width, std::int32_t{800});
     EXPECT_EQ(m_window->width(), 800);
     EXPECT_EQ(m_window->height(), 448);
+
+    // Texts read back exactly as set, however long; 状态 shows each line break as a space.
+    auto* status = Control<QLabel>("状态");
+    const struct {
+        const char* control;
+        Property property;
+        Text text;
+        QString shown; // 状态 only
+    } texts[] = {
+        {"编辑框1", Property::Content, "两行\n文本", {}},
+        {"编辑框1", Property::Content, Text(100000, 'x') + "尾", {}},
+        {"状态", Property::Caption, "正在解析：链接：a\r\n提取码：b\nc\rd",
+         QStringLiteral("正在解析：链接：a 提取码：b c d")},
+        {"状态", Property::Caption, "<b>不是格式</b>\u2028e", QStringLiteral("<b>不是格式</b> e")},
+    };
+    for (const auto& t : texts) {
+        SetProperty(t.control, t.property, t.text);
+        EXPECT_EQ(GetTextProperty(t.control, t.property), t.text) << t.control;
+        if (!t.shown.isEmpty()) {
+            EXPECT_EQ(status->text(), t.shown);
+            EXPECT_EQ(status->textFormat(), Qt::PlainText);
+        }
+    }
 }
 
 TEST_F(WindowTest, WorkerThreadWritesCellsThroughTheUiThread) {

@@ -244,12 +244,15 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
 TEST_F(WindowTest, TypedChineseIsWhatTheContentPropertyReads) {
     StartWindow();
     auto* input = Control<QLineEdit>("编辑框1");
-    input->clear();
-    input->setFocus();
-    QInputMethodEvent typing;
-    typing.setCommitString(QStringLiteral("链接：测试"));
-    QApplication::sendEvent(input, &typing);
-    EXPECT_EQ(GetTextProperty("编辑框1", Property::Content), "链接：测试");
+    // The second paste is longer than Qt's default limit of 32,767 characters.
+    for (const Text& typed : {Text("链接：测试"), Text(40000, 'x') + "链接：尾"}) {
+        input->clear();
+        input->setFocus();
+        QInputMethodEvent typing;
+        typing.setCommitString(QString::fromStdString(typed));
+        QApplication::sendEvent(input, &typing);
+        EXPECT_EQ(GetTextProperty("编辑框1", Property::Content), typed) << typed.size();
+    }
 }
 
 TEST_F(WindowTest, StartUpRestoresTheRecordUnlessMarked) {

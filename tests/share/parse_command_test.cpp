@@ -23,6 +23,7 @@
 
 #include "app/application.h"
 #include "http/page_fetch.h"
+#include "runtime/ui/controls.h"
 #include "runtime/ui/qt_text.h"
 #include "share/parse_command.h"
 #include "share_sim_process.h"
@@ -145,7 +146,8 @@ protected:
         QApplication::processEvents();
     }
 
-    Text Status() const { return FromQString(Control<QLabel>("状态")->text()); }
+    // The caption as set; the label itself shows each line break as a space.
+    Text Status() const { return GetTextProperty("状态", Property::Caption); }
     Text Diagnostic() const {
         return FromQString(Control<QPlainTextEdit>("编辑框2")->toPlainText());
     }
@@ -234,6 +236,7 @@ TEST_F(ParseCommandTest, SeparatorsAndCaseOfThePastedTextReachTheService) {
         Paste(c.input);
         PressParse();
         EXPECT_EQ(Status(), SuccessText(c.id, c.code, 3));
+        EXPECT_FALSE(Control<QLabel>("状态")->text().contains(QLatin1Char('\r')));
         EXPECT_EQ(m_program->State().ShareId, c.id);
         EXPECT_EQ(m_program->State().ShareInputText, c.input);
         EXPECT_EQ(Rows().size(), 3u) << "a second parse must replace the rows, not add to them";
