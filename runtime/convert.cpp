@@ -1,5 +1,6 @@
 #include "runtime/convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -114,6 +115,9 @@ template <typename Int> Int TruncateReal(double value) {
     }
     return static_cast<Int>(value);
 }
+
+constexpr int kMostDecimals = 324;
+constexpr int kFewestDecimals = -309;
 
 // Rounds half away from zero to `decimals` places; the 1e-12 nudge lets products such as
 // 1.005 * 100, which land just below the half in binary, round up as written.
@@ -303,6 +307,12 @@ float ToFloat(double value) {
 Text FormatNumber(double value, std::optional<int> decimals, bool thousands) {
     if (!std::isfinite(value)) {
         return NonFiniteText(value);
+    }
+    if (decimals) {
+        // Beyond these a double has no digit to show: its finest step is about 4.9e-324 and
+        // every double rounds to 0 at 10^309. Clamping keeps the padding within that and the
+        // negation of the rounding defined for every int.
+        decimals = std::clamp(*decimals, kFewestDecimals, kMostDecimals);
     }
     double rounded = decimals ? RoundHalfAway(value, *decimals) : value;
     Text out = ToText(rounded);

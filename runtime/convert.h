@@ -39,8 +39,10 @@ float ToFloat(const char* value);
 float ToFloat(double value);
 
 // Rounds half away from zero to `decimals` when given (negative decimals round to tens,
-// hundreds...), prints with "%.13g", pads to exactly `decimals` digits after the point and,
-// when `thousands` is set, groups the integer part with ",".
+// hundreds...; decimals are clamped to -309..324, the places a double can show), prints with
+// "%.13g", pads to exactly `decimals` digits after the point and, when `thousands` is set,
+// groups the integer part with ",". A result that rounds to zero never carries a "-"; an
+// exponent form ("1e+013") is neither padded nor grouped.
 Text FormatNumber(double value, std::optional<int> decimals = std::nullopt, bool thousands = false);
 
 // Full-width characters mapped to their ASCII forms; everything else kept.
