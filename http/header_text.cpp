@@ -56,4 +56,9 @@ Text UserAgentFrom(const Text& headers) {
     return agent;
 }
 
+bool HeaderLineNames(const Text& line, const Text& name) {
+    return line.size() > name.size() && FindText(line, name, 1, true) == 1 &&
+           (line[name.size()] == ':' || line[name.size()] == ';');
+}
+
 } // namespace pandrel

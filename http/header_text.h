@@ -13,6 +13,10 @@ Text CapitalizeWord(const Text& word);
 // the rest of each line from its colon on. Lines without a colon are dropped.
 Text NormalizeHeaderNames(const Text& headers);
 
+// True when the header line's name is `name`, letters compared without regard to case: the
+// line starts with it and goes on with ":" (or ";", the form for an empty value on the wire).
+bool HeaderLineNames(const Text& line, const Text& name);
+
 // The agent text of a block that holds a "User-Agent:" line (in any case): the trimmed value
 // of the exact-case "User-Agent:" line, or, when that is missing or empty, everything after
 // the block's first colon, trimmed.

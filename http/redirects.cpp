@@ -2,8 +2,8 @@
 
 #include <curl/curl.h>
 
-#include <memory>
-
+#include "http/header_text.h"
+#include "http/transfer.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 
@@ -13,39 +13,9 @@ namespace {
 constexpr int kPost = 1;
 constexpr int kHead = 2;
 
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
-
-Text Part(CURLU* url, CURLUPart part, unsigned int flags = 0) {
-    char* value = nullptr;
-    if (curl_url_get(url, part, &value, flags) != CURLUE_OK || value == nullptr) {
-        return {};
-    }
-    Text text = value;
-    curl_free(value);
-    return text;
-}
-
-UrlHandle Parsed(const Text& address) {
-    UrlHandle url(curl_url());
-    if (url == nullptr ||
-        curl_url_set(url.get(), CURLUPART_URL, address.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK) {
-        return nullptr;
-    }
-    return url;
-}
-
-// True when the header line's name is `name`, compared without regard to case.
-bool Names(const Text& line, const Text& name) {
-    return line.size() > name.size() && FindText(line, name, 1, true) == 1 &&
-           (line[name.size()] == ':' || line[name.size()] == ';');
-}
-
 Text LocationOf(const Text& headers) {
     for (const Text& line : SplitText(headers, "\r\n")) {
-        if (Names(line, "Location")) {
+        if (HeaderLineNames(line, "Location")) {
             return TrimBoth(line.substr(9));
         }
     }
@@ -79,28 +49,29 @@ std::optional<Text> RedirectTarget(const Text& from, const Text& responseHeaders
     if (status < 300 || status > 399 || location.empty()) {
         return std::nullopt;
     }
-    UrlHandle url = Parsed(from);
+    UrlHandle url = ParsedUrl(from);
     if (url == nullptr ||
         curl_url_set(url.get(), CURLUPART_URL, location.c_str(),
                      CURLU_URLENCODE | CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS) != CURLUE_OK) {
         return Text();
     }
-    const Text scheme = ToLower(Part(url.get(), CURLUPART_SCHEME));
+    const Text scheme = ToLower(UrlPart(url.get(), CURLUPART_SCHEME));
     if (scheme != "http" && scheme != "https") {
         return Text();
     }
-    return Part(url.get(), CURLUPART_URL);
+    return UrlPart(url.get(), CURLUPART_URL);
 }
 
 bool SameOrigin(const Text& a, const Text& b) {
-    UrlHandle first = Parsed(a);
-    UrlHandle second = Parsed(b);
+    UrlHandle first = ParsedUrl(a);
+    UrlHandle second = ParsedUrl(b);
     if (first == nullptr || second == nullptr) {
         return false;
     }
     for (CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
         const unsigned int flags = part == CURLUPART_PORT ? CURLU_DEFAULT_PORT : 0;
-        if (ToLower(Part(first.get(), part, flags)) != ToLower(Part(second.get(), part, flags))) {
+        if (ToLower(UrlPart(first.get(), part, flags)) !=
+            ToLower(UrlPart(second.get(), part, flags))) {
             return false;
         }
     }
@@ -111,7 +82,7 @@ Text WithoutCredentials(const Text& block) {
     Text kept;
     bool first = true;
     for (const Text& line : SplitText(block, "\r\n")) {
-        if (Names(line, "Cookie") || Names(line, "Authorization")) {
+        if (HeaderLineNames(line, "Cookie") || HeaderLineNames(line, "Authorization")) {
             continue;
         }
         kept += (first ? "" : "\r\n") + line;

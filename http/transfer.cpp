@@ -144,6 +144,25 @@ Utf8LocaleScope::~Utf8LocaleScope() {
     }
 }
 
+UrlHandle ParsedUrl(const Text& address) {
+    UrlHandle url(curl_url());
+    if (url == nullptr ||
+        curl_url_set(url.get(), CURLUPART_URL, address.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK) {
+        return nullptr;
+    }
+    return url;
+}
+
+Text UrlPart(CURLU* url, CURLUPart part, unsigned int flags) {
+    char* value = nullptr;
+    if (curl_url_get(url, part, &value, flags) != CURLUE_OK || value == nullptr) {
+        return {};
+    }
+    Text text = value;
+    curl_free(value);
+    return text;
+}
+
 void EnsureCurlReady() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

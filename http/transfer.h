@@ -4,6 +4,7 @@
 #include <locale.h>
 
 #include <cstddef>
+#include <memory>
 
 #include "http/deadline.h"
 #include "runtime/value_types.h"
@@ -52,6 +53,18 @@ struct EasyHandle {
 
 // Once per process, before the first handle.
 void EnsureCurlReady();
+
+// Owns a parsed URL of libcurl's URL parser.
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
+
+// `address` parsed (blanks allowed), or null when libcurl's parser refuses it.
+UrlHandle ParsedUrl(const Text& address);
+
+// One part of a parsed URL, empty when it has none or cannot give it.
+Text UrlPart(CURLU* url, CURLUPart part, unsigned int flags = 0);
 
 // Text here is UTF-8 whatever the process's locale says, but libcurl turns an international
 // host name into its ASCII form through a conversion that reads the calling thread's locale

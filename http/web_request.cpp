@@ -37,11 +37,6 @@ Text SingleLine(Text line) {
     return line;
 }
 
-bool NamesHeader(const Text& line, const Text& name) {
-    return line.size() > name.size() && FindText(line, name, 1, true) == 1 &&
-           (line[name.size()] == ':' || line[name.size()] == ';');
-}
-
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -77,7 +72,7 @@ HeaderList BuildHeaderList(const Text& block) {
     for (const Text name : {"Accept", "Content-Type", "Expect"}) {
         bool named = false;
         for (const Text& line : lines) {
-            named = named || NamesHeader(line, name);
+            named = named || HeaderLineNames(line, name);
         }
         if (!named) {
             Append(list, name + ":");

@@ -4,7 +4,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "http/transfer.h"
 #include "http/url_parts.h"
@@ -39,10 +38,6 @@ bool IsBracketedIpv6(const Text& host) {
     return inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address) == 1;
 }
 
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-
 // The host as the wire carries it: an international name in its ASCII (punycode) form, as
 // libcurl converts it; every other host unchanged. Empty when the name cannot be converted.
 Text AsciiHost(const Text& host) {
@@ -52,17 +47,8 @@ Text AsciiHost(const Text& host) {
         return host;
     }
     detail::Utf8LocaleScope utf8;
-    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
-    const Text address = "http://" + host + "/";
-    char* converted = nullptr;
-    if (url == nullptr || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK ||
-        curl_url_get(url.get(), CURLUPART_HOST, &converted, CURLU_PUNYCODE) != CURLUE_OK ||
-        converted == nullptr) {
-        return {};
-    }
-    Text result = converted;
-    curl_free(converted);
-    return result;
+    const detail::UrlHandle url = detail::ParsedUrl("http://" + host + "/");
+    return url == nullptr ? Text() : detail::UrlPart(url.get(), CURLUPART_HOST, CURLU_PUNYCODE);
 }
 
 } // namespace
