@@ -13,15 +13,13 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
 
 namespace dlengine {
 namespace {
-
-// An answer that takes longer than this means the host is stuck; it is then replaced.
-constexpr int kAnswerTimeoutMs = 60000;
 
 // The host asks the kernel to end it when its parent *thread* ends. The caller of the engine
 // may be a short-lived worker thread, so every host is started from this one thread, which
@@ -114,7 +112,36 @@ HostLink::~HostLink() {
     Close();
 }
 
-bool HostLink::Start(const std::string& path) {
+HostLink::HostLink(HostLink&& other) noexcept
+    : m_socket(std::exchange(other.m_socket, -1)), m_pid(std::exchange(other.m_pid, -1)),
+      m_abandoned(std::exchange(other.m_abandoned, -1)) {}
+
+HostLink& HostLink::operator=(HostLink&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_socket = std::exchange(other.m_socket, -1);
+        m_pid = std::exchange(other.m_pid, -1);
+        m_abandoned = std::exchange(other.m_abandoned, -1);
+    }
+    return *this;
+}
+
+void HostLink::Abandon() {
+    if (m_socket >= 0) {
+        close(m_socket);
+        m_socket = -1;
+    }
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        m_abandoned = std::exchange(m_pid, -1);
+    }
+}
+
+pid_t HostLink::TakeAbandoned() {
+    return std::exchange(m_abandoned, -1);
+}
+
+bool HostLink::Start(const std::string& path, int handshakeMs) {
     Close();
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
@@ -136,15 +163,16 @@ bool HostLink::Start(const std::string& path) {
         return false;
     }
     int32_t version = 0;
-    if (!Call(wire::Op::Hello, 0, nullptr, 0, &version) || version != wire::kVersion) {
-        Close();
+    if (!Call(wire::Op::Hello, 0, nullptr, 0, &version, handshakeMs) || version != wire::kVersion) {
+        Abandon();
+        waitpid(TakeAbandoned(), nullptr, 0);
         return false;
     }
     return true;
 }
 
 bool HostLink::Call(wire::Op op, int32_t handle, const void* payload, size_t payloadSize,
-                    int32_t* result, void* answer, size_t answerSize) {
+                    int32_t* result, int timeoutMs, void* answer, size_t answerSize) {
     if (m_socket < 0) {
         return false;
     }
@@ -160,13 +188,15 @@ bool HostLink::Call(wire::Op op, int32_t handle, const void* payload, size_t pay
     do {
         sent = send(m_socket, message.data(), message.size(), MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
+    // Any failure abandons the link: an answer that comes late would otherwise be read as
+    // the answer to the next request.
     if (sent != static_cast<ssize_t>(message.size())) {
-        Close();
+        Abandon();
         return false;
     }
     std::vector<uint8_t> reply(sizeof(wire::Header) + answerSize);
-    if (!WaitReadable(m_socket, kAnswerTimeoutMs)) {
-        Close();
+    if (!WaitReadable(m_socket, timeoutMs)) {
+        Abandon();
         return false;
     }
     ssize_t got;
@@ -175,14 +205,14 @@ bool HostLink::Call(wire::Op op, int32_t handle, const void* payload, size_t pay
     } while (got < 0 && errno == EINTR);
     wire::Header answerHeader;
     if (got < static_cast<ssize_t>(sizeof answerHeader)) {
-        Close();
+        Abandon();
         return false;
     }
     std::memcpy(&answerHeader, reply.data(), sizeof answerHeader);
     if (answerHeader.magic != wire::kMagic || answerHeader.version != wire::kVersion ||
         answerHeader.op != header.op || answerHeader.handle != handle ||
         static_cast<size_t>(got) != reply.size()) {
-        Close();
+        Abandon();
         return false;
     }
     if (answerSize > 0) {
@@ -193,6 +223,9 @@ bool HostLink::Call(wire::Op op, int32_t handle, const void* payload, size_t pay
 }
 
 void HostLink::Close() {
+    if (m_abandoned > 0) {
+        waitpid(TakeAbandoned(), nullptr, 0);
+    }
     if (m_socket >= 0) {
         close(m_socket);
         m_socket = -1;
