@@ -6,9 +6,14 @@
 #include <unistd.h>
 
 namespace dlengine {
+namespace {
+
+constexpr size_t kMaxName = 255;
+
+} // namespace
 
 bool IsSafeFileName(const std::string& name) {
-    return !name.empty() && name.size() <= 255 && name != "." && name != ".." &&
+    return !name.empty() && name.size() <= kMaxName && name != "." && name != ".." &&
            name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
@@ -20,35 +25,44 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 }
 
 std::string NumberedName(const std::string& name, int n) {
-    const std::string suffix = "(" + std::to_string(n) + ")";
+    const std::string number = "(" + std::to_string(n) + ")";
     const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) {
-        return name + suffix;
+    const bool hasExtension = dot != std::string::npos && dot != 0;
+    std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot) : std::string();
+    const size_t room = kMaxName - std::min(kMaxName, number.size() + extension.size());
+    if (stem.size() > room) {
+        size_t keep = room;
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) {
+            --keep;
+        }
+        if (keep == 0) {
+            return {};
+        }
+        stem.resize(keep);
     }
-    return name.substr(0, dot) + suffix + name.substr(dot);
+    return stem + number + extension;
 }
 
-std::string MoveIntoPlace(const std::string& from, const std::string& folder,
-                          const std::string& name, bool replace) {
+std::string MoveIntoPlace(int dirFd, const std::string& from, const std::string& name,
+                          bool replace) {
     if (replace) {
-        return std::rename(from.c_str(), JoinPath(folder, name).c_str()) == 0 ? name
-                                                                              : std::string();
+        return renameat(dirFd, from.c_str(), dirFd, name.c_str()) == 0 ? name : std::string();
     }
     for (int n = 0; n < 10000; ++n) {
         const std::string candidate = n == 0 ? name : NumberedName(name, n);
-        if (candidate.size() > 255) {
+        if (candidate.empty()) {
             errno = ENAMETOOLONG;
             return {};
         }
-        const std::string target = JoinPath(folder, candidate);
-        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        if (renameat2(dirFd, from.c_str(), dirFd, candidate.c_str(), RENAME_NOREPLACE) == 0) {
             return candidate;
         }
         if (errno == EINVAL || errno == ENOSYS) {
             // No atomic no-replace on this file system: a hard link fails when the name is
             // taken, which gives the same guarantee.
-            if (link(from.c_str(), target.c_str()) == 0) {
-                unlink(from.c_str());
+            if (linkat(dirFd, from.c_str(), dirFd, candidate.c_str(), 0) == 0) {
+                unlinkat(dirFd, from.c_str(), 0);
                 return candidate;
             }
         }

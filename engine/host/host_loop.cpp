@@ -1,5 +1,6 @@
 #include "host_loop.h"
 
+#include "disk_flusher.h"
 #include "protocol.h"
 #include "request.h"
 #include "settings.h"
@@ -12,6 +13,7 @@
 #include <memory>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace dlengine {
@@ -31,6 +33,7 @@ public:
     Host(int socket, CURLM* multi)
         : m_socket(socket), m_multi(multi), m_settings(HostSettings::FromEnvironment()) {}
 
+    // Stops every task; the flusher, destroyed after the tasks, still writes their records.
     ~Host() {
         for (auto& [handle, task] : m_tasks) {
             task->Stop();
@@ -41,14 +44,16 @@ public:
     int Run() {
         std::vector<uint8_t> buffer(wire::kMaxMessage + 1);
         while (!g_terminate) {
-            curl_waitfd command{m_socket, CURL_WAIT_POLLIN, 0};
-            curl_multi_poll(m_multi, &command, 1, kTickMs, nullptr);
-            if (command.revents != 0 && !ReadCommands(buffer)) {
+            curl_waitfd waits[2] = {{m_socket, CURL_WAIT_POLLIN, 0},
+                                    {m_flusher.WakeFd(), CURL_WAIT_POLLIN, 0}};
+            curl_multi_poll(m_multi, waits, 2, kTickMs, nullptr);
+            if (waits[0].revents != 0 && !ReadCommands(buffer)) {
                 break;
             }
             int running = 0;
             curl_multi_perform(m_multi, &running);
             Reap();
+            TakeFlushes();
             const auto now = Clock::now();
             for (auto& [handle, task] : m_tasks) {
                 task->Tick(now);
@@ -97,8 +102,9 @@ private:
             if (request.create == nullptr || task != nullptr || handle <= 0) {
                 break;
             }
-            m_tasks[handle] = std::make_unique<Task>(handle, request.create->params,
-                                                     request.create->restore, m_multi, m_settings);
+            m_tasks[handle] =
+                std::make_unique<Task>(handle, request.create->params, request.create->restore,
+                                       m_multi, m_flusher, m_settings);
             answer.result = 1;
             break;
         case wire::Op::Start:
@@ -165,8 +171,21 @@ private:
         }
     }
 
+    // Hands each finished flush to its task; a task deleted meanwhile needs nothing from it.
+    void TakeFlushes() {
+        for (FlushResult& result : m_flusher.TakeResults()) {
+            auto it = m_tasks.find(result.handle);
+            if (it != m_tasks.end()) {
+                it->second->OnFlushed(result);
+            } else if (result.recordFd >= 0) {
+                close(result.recordFd);
+            }
+        }
+    }
+
     int m_socket;
     CURLM* m_multi;
+    DiskFlusher m_flusher; // declared before the tasks: it outlives them
     HostSettings m_settings;
     std::map<int32_t, std::unique_ptr<Task>> m_tasks;
 };

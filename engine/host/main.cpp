@@ -4,6 +4,7 @@
 #include "host_loop.h"
 #include "protocol.h"
 
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <sys/prctl.h>
@@ -15,5 +16,8 @@ int main(int argc, char** argv) {
     if (argc >= 2 && getppid() != static_cast<pid_t>(std::atol(argv[1]))) {
         return 1; // the parent died before the request above took effect
     }
+    // Every text the engine handles is UTF-8; libcurl reads internationalised host names in
+    // the character set of this locale.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
     return dlengine::RunHost(dlengine::wire::kHostSocketFd);
 }

@@ -1,12 +1,14 @@
 #include "task.h"
 
+#include "dlengine_files.h"
 #include "file_names.h"
 #include "utf16.h"
+#include "wire_url.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <strings.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,37 +20,35 @@ constexpr auto kSpeedWindow = std::chrono::seconds(2);
 constexpr auto kSampleInterval = std::chrono::milliseconds(200);
 constexpr auto kLaunchInterval = std::chrono::milliseconds(200);
 
-bool IsHttpUrl(const std::string& url) {
-    for (const char* scheme : {"http://", "https://"}) {
-        const size_t n = std::strlen(scheme);
-        if (url.size() > n && strncasecmp(url.c_str(), scheme, n) == 0) {
-            return url.find_first_of(" \t\r\n") == std::string::npos;
-        }
-    }
-    return false;
-}
+constexpr size_t kUrlUnits = 2084;
+constexpr size_t kPathUnits = 260;
 
 } // namespace
 
 Task::Task(int32_t handle, const TaskCreateParams& params, const TaskStatusInfo& restore,
-           CURLM* multi, const HostSettings& settings)
-    : m_handle(handle), m_url(Utf16FieldToUtf8(params.szTaskUrl, 2084)),
-      m_referer(Utf16FieldToUtf8(params.szRefUrl, 2084)),
+           CURLM* multi, DiskFlusher& flusher, const HostSettings& settings)
+    : m_handle(handle), m_url(ToWireUrl(Utf16FieldToUtf8(params.szTaskUrl, kUrlUnits))),
+      m_referer(Utf16FieldToUtf8(params.szRefUrl, kUrlUnits)),
       m_cookies(Utf16FieldToUtf8(params.szCookies, 4096)),
-      m_name(Utf16FieldToUtf8(params.szFilename, 260)),
-      m_folder(Utf16FieldToUtf8(params.szSavePath, 260)), m_replace(params.DisableAutoRename != 0),
-      m_resume(params.IsResume != 0), m_multi(multi), m_settings(settings) {
-    // The field reader stops at the first NUL unit, so a name can never hold a NUL byte here;
-    // the checks still run on what the record gave.
-    if (!IsSafeFileName(m_name)) {
+      m_name(Utf16FieldToUtf8(params.szFilename, kPathUnits)), m_stem(WorkingStem(m_name)),
+      m_folder(Utf16FieldToUtf8(params.szSavePath, kPathUnits)),
+      m_replace(params.DisableAutoRename != 0), m_resume(params.IsResume != 0), m_multi(multi),
+      m_flusher(flusher), m_settings(settings) {
+    // A text that fills its whole field was cut there: a cut name or folder would put the
+    // file somewhere else than asked, so it is refused. The field reader stops at the first
+    // NUL unit, so a name can never hold a NUL byte here; the checks still run on what the
+    // record gave. A relative folder would depend on where the host happens to run.
+    const bool pathsWhole = FieldHoldsWholeText(params.szFilename, kPathUnits) &&
+                            FieldHoldsWholeText(params.szSavePath, kPathUnits);
+    if (!pathsWhole || !IsSafeFileName(m_name) || m_folder.empty() || m_folder[0] != '/') {
         m_state = State::Failed;
         m_failCode = DL_FAIL_FILENAME;
-    } else if (!IsHttpUrl(m_url)) {
+    } else if (!FieldHoldsWholeText(params.szTaskUrl, kUrlUnits) || m_url.empty()) {
         m_state = State::Failed;
         m_failCode = DL_FAIL_URL;
     } else if (restore.stat == DL_STAT_FINISHED) {
         m_state = State::Finished;
-        m_finalName = Utf16FieldToUtf8(restore.szFilename, 260);
+        m_finalName = Utf16FieldToUtf8(restore.szFilename, kPathUnits);
         m_total = restore.nTotalSize;
     } else if (restore.stat == DL_STAT_FAILED && restore.fail_code != DL_FAIL_HOST_LOST) {
         m_state = State::Failed;
@@ -68,6 +68,9 @@ void Task::Start() {
         m_failCode == DL_FAIL_URL) {
         return;
     }
+    if (m_state == State::Failed) {
+        m_changes = 0; // trying a failed task again is a new download
+    }
     m_state = State::Running;
     m_failCode = DL_FAIL_NONE;
     m_failures = 0;
@@ -78,12 +81,45 @@ void Task::Start() {
     m_typicalRate = 0;
     m_verified = false;
     m_noRange = false;
-
-    const std::string dataPath = JoinPath(m_folder, m_name + ".td");
-    if (!m_files.OpenData(dataPath, dataPath + ".cfg")) {
-        Fail(errno == ENAMETOOLONG ? DL_FAIL_FILENAME : DL_FAIL_DISK);
+    if (!m_files.IsOpen()) {
+        if (OpenFiles()) {
+            BeginWithFiles();
+        }
         return;
     }
+    // Stopped: the files stayed locked and the plan in memory is as fresh as any record.
+    if (m_mode != Mode::Ranged || m_total <= 0) {
+        StartOver(); // without ranges nothing can be resumed
+    } else if (m_segments.empty()) {
+        Complete();
+    }
+}
+
+// Opens and locks the working files. False when the task cannot go on now: it failed, or a
+// flush of an earlier run still holds the data file and the next tick tries again.
+bool Task::OpenFiles() {
+    m_waitingForFiles = false;
+    if (m_files.Open(m_folder, m_stem)) {
+        return true;
+    }
+    const int error = errno;
+    if (error == EBUSY) {
+        struct stat st {};
+        const std::string path = JoinPath(m_folder, m_stem + kDataSuffix);
+        if (lstat(path.c_str(), &st) == 0 && m_flusher.Holds(st.st_dev, st.st_ino)) {
+            m_waitingForFiles = true;
+            return false;
+        }
+        Fail(DL_FAIL_IN_USE); // another task writes this file: never touch its bytes
+        return false;
+    }
+    Fail(error == ENAMETOOLONG ? DL_FAIL_FILENAME : DL_FAIL_DISK);
+    return false;
+}
+
+// With the files open: resumes from the progress record when it fits the data file, else
+// starts from byte 0.
+void Task::BeginWithFiles() {
     Progress progress;
     struct stat st {};
     const bool resume = (m_resume || m_startedBefore) && m_files.LoadProgress(&progress) &&
@@ -109,7 +145,13 @@ void Task::Start() {
 // Forgets any progress and empties the data file; the next request asks from byte 0.
 void Task::StartOver() {
     DropAllConnections();
-    m_files.RemoveProgress();
+    {
+        // A record of the old bytes still being written by the flusher must not land after
+        // this: the raised epoch tells it to drop it.
+        std::lock_guard lock(m_guard->mutex);
+        ++m_guard->epoch;
+        m_files.RemoveProgress();
+    }
     m_mode = Mode::Unknown;
     m_verified = false;
     m_total = -1;
@@ -122,30 +164,42 @@ void Task::StartOver() {
     }
 }
 
-void Task::Stop() {
-    if (m_state != State::Running) {
+// The server now holds another version of the file than the bytes kept: they are all dropped
+// and the download starts over, once. A file that changes again fails the task.
+void Task::OnFileChanged() {
+    if (++m_changes > 1) {
+        Fail(DL_FAIL_HTTP);
         return;
     }
-    DropAllConnections();
-    if (m_mode == Mode::Ranged) {
-        m_files.SyncData();
-        SaveProgress();
+    StartOver();
+    m_nextAttempt = Clock::now();
+}
+
+void Task::Stop() {
+    if (m_state != State::Running || m_completing) {
+        return; // a task whose bytes are all written goes on to take its name
     }
-    m_files.Close();
+    DropAllConnections();
+    if (m_files.IsOpen()) {
+        RequestFlush(false);
+    }
+    m_waitingForFiles = false;
     m_state = State::Stopped;
 }
 
 void Task::Fail(int code) {
     DropAllConnections();
-    if (m_mode == Mode::Ranged && m_state == State::Running) {
-        m_files.SyncData();
-        SaveProgress();
+    if (m_files.IsOpen() && m_state == State::Running) {
+        RequestFlush(false);
     }
     m_files.Close();
+    m_completing = false;
+    m_waitingForFiles = false;
     m_state = State::Failed;
     m_failCode = code;
 }
 
+// Every byte is written: once the flusher has put them on disk it gives the file its name.
 void Task::Complete() {
     DropAllConnections();
     struct stat st {};
@@ -157,21 +211,69 @@ void Task::Complete() {
         CountFailure(Verdict::Retry);
         return;
     }
-    if (!m_files.SyncData()) {
-        Fail(DL_FAIL_DISK);
-        return;
-    }
-    const std::string finalName =
-        MoveIntoPlace(JoinPath(m_folder, m_name + ".td"), m_folder, m_name, m_replace);
-    if (finalName.empty()) {
-        Fail(DL_FAIL_DISK);
-        return;
-    }
-    m_files.RemoveProgress();
-    m_files.Close();
-    m_finalName = finalName;
     m_total = expected;
-    m_state = State::Finished;
+    m_completing = true;
+    RequestFlush(true);
+}
+
+// Hands the flusher copies of the file descriptors: the data is flushed off this thread, then
+// the progress record is written (or, completing, the file takes its name).
+void Task::RequestFlush(bool completing) {
+    FlushJob job;
+    job.handle = m_handle;
+    job.dataFd = fcntl(m_files.DataFd(), F_DUPFD_CLOEXEC, 0);
+    job.folderFd = fcntl(m_files.FolderFd(), F_DUPFD_CLOEXEC, 0);
+    if (job.dataFd < 0 || job.folderFd < 0) {
+        for (int fd : {job.dataFd, job.folderFd}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        if (completing) {
+            Fail(DL_FAIL_DISK);
+        }
+        return;
+    }
+    job.stem = m_stem;
+    job.guard = m_guard;
+    {
+        std::lock_guard lock(m_guard->mutex);
+        job.epoch = m_guard->epoch;
+    }
+    if (completing) {
+        job.finalName = m_name;
+        job.replace = m_replace;
+    } else if (m_mode == Mode::Ranged && m_total > 0) {
+        job.record = CurrentProgress();
+    }
+    m_lastSave = Clock::now();
+    m_dirty = false;
+    ++m_flushesInFlight;
+    m_flusher.Post(std::move(job));
+}
+
+void Task::OnFlushed(FlushResult& result) {
+    --m_flushesInFlight;
+    if (result.recordFd >= 0) {
+        if (m_files.IsOpen()) {
+            m_files.AdoptProgress(result.recordFd);
+        } else {
+            close(result.recordFd);
+        }
+        result.recordFd = -1;
+    }
+    if (result.completing && m_completing) {
+        m_completing = false;
+        if (!result.ok) {
+            Fail(DL_FAIL_DISK);
+            return;
+        }
+        m_files.Close();
+        m_finalName = result.finalName;
+        m_state = State::Finished;
+    } else if (!result.ok && m_state == State::Running) {
+        Fail(DL_FAIL_DISK); // the disk refused bytes already counted as written
+    }
 }
 
 Progress Task::CurrentProgress() const {
@@ -185,15 +287,6 @@ Progress Task::CurrentProgress() const {
         }
     }
     return p;
-}
-
-bool Task::SaveProgress() {
-    if (m_mode != Mode::Ranged || m_total <= 0) {
-        return false;
-    }
-    m_lastSave = Clock::now();
-    m_dirty = false;
-    return m_files.SaveProgress(CurrentProgress());
 }
 
 int64_t Task::Downloaded() const {
@@ -273,14 +366,24 @@ void Task::Tick(Clock::time_point now) {
     if (m_state != State::Running) {
         return;
     }
+    if (m_waitingForFiles) {
+        if (OpenFiles()) {
+            BeginWithFiles();
+        }
+        return;
+    }
+    if (m_completing) {
+        return;
+    }
     if (m_samples.empty() || now - m_samples.back().first >= kSampleInterval) {
         m_samples.emplace_back(now, m_received);
         while (m_samples.size() > 2 && now - m_samples[1].first >= kSpeedWindow) {
             m_samples.pop_front();
         }
     }
-    if (m_dirty && now - m_lastSave >= kSaveInterval) {
-        SaveProgress();
+    // One flush at a time: the next snapshot waits for the last to reach the disk.
+    if (m_dirty && now - m_lastSave >= kSaveInterval && m_flushesInFlight == 0) {
+        RequestFlush(false);
     }
     WatchPaces(now);
     // A finished request refills its slot itself (OnDone); this catches retries that fell due

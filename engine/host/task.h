@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disk_flusher.h"
 #include "dlengine.h"
 #include "progress_file.h"
 #include "settings.h"
@@ -31,7 +32,8 @@ struct Segment {
 
 // Why a connection ended early, decided inside libcurl's callbacks (which must not touch the
 // multi handle) and acted on when libcurl reports the transfer done.
-enum class Verdict { None, Retry, RetryNow, StartOver, RefusedHttp, Disk };
+// Changed: the answer belongs to another version of the file than the bytes already kept.
+enum class Verdict { None, Retry, RetryNow, Changed, RefusedHttp, Disk };
 
 // One HTTP request of a task.
 struct Connection {
@@ -67,20 +69,23 @@ struct Connection {
 class Task {
 public:
     Task(int32_t handle, const TaskCreateParams& params, const TaskStatusInfo& restore,
-         CURLM* multi, const HostSettings& settings);
+         CURLM* multi, DiskFlusher& flusher, const HostSettings& settings);
     ~Task();
     Task(const Task&) = delete;
     Task& operator=(const Task&) = delete;
 
     // Starts or resumes; a failed task tries again from its progress.
     void Start();
-    // Ends every request, saves the progress and closes the files.
+    // Ends every request and saves the progress; the files stay open and locked, so no other
+    // task writes them until this one is started again, fails, finishes or is deleted.
     void Stop();
     void Fill(TaskStatusInfo* info) const;
     // Launches connections when due, saves progress at most once a second, samples speed.
     void Tick(Clock::time_point now);
     // libcurl finished a request of this task (any result).
     void OnDone(Connection* connection, CURLcode code);
+    // The disk flusher finished a job of this task.
+    void OnFlushed(FlushResult& result);
 
     size_t OnData(Connection* connection, const char* data, size_t size);
     void OnHeader(Connection* connection, const char* line, size_t size);
@@ -95,6 +100,8 @@ private:
     bool Accept(Connection* c);
     bool AcceptProbe(Connection* c);
     bool AcceptResumeProbe(Connection* c);
+    bool SameVersion(const Connection* c) const;
+    std::string IfRangeValidator() const;
     Verdict Classify(const Connection* c) const;
     bool Preallocate(int64_t total);
     size_t WriteRanged(Connection* c, const char* data, size_t size);
@@ -108,10 +115,13 @@ private:
     void WatchPaces(Clock::time_point now);
 
     // task.cpp
+    bool OpenFiles();
+    void BeginWithFiles();
     void Fail(int code);
     void Complete();
     void StartOver();
-    bool SaveProgress();
+    void OnFileChanged();
+    void RequestFlush(bool completing);
     Progress CurrentProgress() const;
     int64_t Downloaded() const;
     int SpeedNow() const;
@@ -121,10 +131,12 @@ private:
     std::string m_referer;
     std::string m_cookies;
     std::string m_name;
+    std::string m_stem; // of the working files (dlengine_files.h)
     std::string m_folder;
     bool m_replace;
     bool m_resume;
     CURLM* m_multi;
+    DiskFlusher& m_flusher;
     HostSettings m_settings;
 
     State m_state = State::Stopped;
@@ -133,6 +145,11 @@ private:
     std::string m_finalName;
 
     TaskFiles m_files;
+    std::shared_ptr<RecordGuard> m_guard = std::make_shared<RecordGuard>();
+    int m_flushesInFlight = 0;
+    bool m_completing = false;      // every byte is written; waiting for the disk and the name
+    bool m_waitingForFiles = false; // a job of the flusher still holds this task's data file
+    int m_changes = 0;              // times the file changed on the server in this download
     Mode m_mode = Mode::Unknown;
     bool m_verified = false; // the server confirmed size and validators in this run
     bool m_noRange = false;  // the server refused "bytes=0-" (an empty file)

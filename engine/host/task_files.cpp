@@ -1,5 +1,7 @@
 #include "task_files.h"
 
+#include "dlengine_files.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -8,23 +10,22 @@
 
 namespace dlengine {
 
-int OpenLocked(const std::string& path, bool create, bool truncate) {
-    int flags = O_RDWR | O_CLOEXEC;
-    if (create) {
-        flags |= O_CREAT;
-    }
-    if (truncate) {
-        flags |= O_TRUNC;
-    }
-    // O_TRUNC is used only on the progress file's own temporary name, which nobody else opens.
-    const int fd = open(path.c_str(), flags, 0644);
+int OpenLockedAt(int dirFd, const std::string& name, int extraFlags) {
+    const int fd = openat(dirFd, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | extraFlags, 0644);
     if (fd < 0) {
         return -1;
     }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EISDIR;
+        return -1;
+    }
+    // An open-file lock, unlike a process lock, also stops a second task of this process.
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (fcntl(fd, F_SETLK, &lock) != 0) {
+    if (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
         close(fd);
         errno = EBUSY;
         return -1;
@@ -32,17 +33,26 @@ int OpenLocked(const std::string& path, bool create, bool truncate) {
     return fd;
 }
 
-bool TaskFiles::OpenData(const std::string& dataPath, const std::string& progressPath) {
+bool TaskFiles::Open(const std::string& folder, const std::string& stem) {
     Close();
-    m_dataPath = dataPath;
-    m_progressPath = progressPath;
-    m_data = OpenLocked(dataPath, true);
-    return m_data >= 0;
+    m_stem = stem;
+    m_folder = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_folder < 0) {
+        return false;
+    }
+    m_data = OpenLockedAt(m_folder, stem + kDataSuffix, O_CREAT);
+    if (m_data < 0) {
+        const int error = errno;
+        Close();
+        errno = error;
+        return false;
+    }
+    return true;
 }
 
 bool TaskFiles::LoadProgress(Progress* progress) {
     if (m_progress < 0) {
-        m_progress = OpenLocked(m_progressPath, false);
+        m_progress = OpenLockedAt(m_folder, m_stem + kProgressSuffix, 0);
         if (m_progress < 0) {
             return false;
         }
@@ -64,11 +74,11 @@ bool TaskFiles::LoadProgress(Progress* progress) {
     return DecodeProgress(bytes, progress);
 }
 
-bool TaskFiles::SaveProgress(const Progress& progress) {
-    const std::string temp = m_progressPath + ".tmp";
-    const int fd = OpenLocked(temp, true, true);
+int WriteProgressRecord(int dirFd, const std::string& stem, const Progress& progress) {
+    const std::string temp = stem + kProgressTempSuffix;
+    const int fd = OpenLockedAt(dirFd, temp, O_CREAT | O_TRUNC);
     if (fd < 0) {
-        return false;
+        return -1;
     }
     const std::string bytes = EncodeProgress(progress);
     size_t done = 0;
@@ -79,46 +89,42 @@ bool TaskFiles::SaveProgress(const Progress& progress) {
             continue;
         }
         if (n <= 0) {
-            close(fd);
-            unlink(temp.c_str());
-            return false;
+            break;
         }
         done += static_cast<size_t>(n);
     }
-    if (std::rename(temp.c_str(), m_progressPath.c_str()) != 0) {
+    if (done != bytes.size() || fdatasync(fd) != 0 ||
+        renameat(dirFd, temp.c_str(), dirFd, (stem + kProgressSuffix).c_str()) != 0) {
         close(fd);
-        unlink(temp.c_str());
-        return false;
+        unlinkat(dirFd, temp.c_str(), 0);
+        return -1;
     }
+    return fd;
+}
+
+void TaskFiles::AdoptProgress(int fd) {
     if (m_progress >= 0) {
         close(m_progress);
     }
     m_progress = fd;
-    return true;
 }
 
 void TaskFiles::RemoveProgress() {
-    if (!m_progressPath.empty()) {
-        unlink(m_progressPath.c_str());
+    if (m_folder >= 0) {
+        unlinkat(m_folder, (m_stem + kProgressSuffix).c_str(), 0);
     }
     if (m_progress >= 0) {
         close(m_progress);
         m_progress = -1;
     }
-}
-
-bool TaskFiles::SyncData() {
-    return m_data >= 0 && fdatasync(m_data) == 0;
 }
 
 void TaskFiles::Close() {
-    if (m_progress >= 0) {
-        close(m_progress);
-        m_progress = -1;
-    }
-    if (m_data >= 0) {
-        close(m_data);
-        m_data = -1;
+    for (int* fd : {&m_progress, &m_data, &m_folder}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
     }
 }
 

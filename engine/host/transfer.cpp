@@ -109,6 +109,13 @@ void Task::Launch(Segment* segment, bool probe) {
     }
     if (!range.empty()) {
         curl_easy_setopt(e, CURLOPT_RANGE, range.c_str()); // copied by libcurl
+        // Every request after the first asks for its range of the version already kept: a
+        // server that holds another version by now answers with the whole new file instead.
+        const std::string validator = IfRangeValidator();
+        if (!(probe && m_mode == Mode::Unknown) && !validator.empty()) {
+            c->headers = curl_slist_append(c->headers, ("If-Range: " + validator).c_str());
+            curl_easy_setopt(e, CURLOPT_HTTPHEADER, c->headers);
+        }
     }
     m_connections.push_back(std::move(owned));
     if (curl_multi_add_handle(m_multi, e) != CURLM_OK) {
@@ -190,7 +197,7 @@ bool Task::AcceptProbe(Connection* c) {
         m_lastModified = c->lastModified;
         m_segments.assign(1, Segment{0, m_total, 1});
         c->segment = &m_segments.front();
-        SaveProgress();
+        RequestFlush(false); // the record exists from the start
         return true;
     }
     if (c->status == 200 || (c->status == 206 && c->rangeStart == 0)) {
@@ -211,24 +218,40 @@ bool Task::AcceptProbe(Connection* c) {
     return false;
 }
 
+// A weak ETag cannot stand in a range request: then Last-Modified, or nothing.
+std::string Task::IfRangeValidator() const {
+    if (!m_etag.empty() && m_etag.rfind("W/", 0) != 0) {
+        return m_etag;
+    }
+    return m_lastModified;
+}
+
+// False when the answer names another version than the one kept. A validator the answer
+// leaves out is not held against it; a server without validators is checked by size alone.
+bool Task::SameVersion(const Connection* c) const {
+    return (m_etag.empty() || c->etag.empty() || c->etag == m_etag) &&
+           (m_lastModified.empty() || c->lastModified.empty() || c->lastModified == m_lastModified);
+}
+
 // The first answer after loading a progress record: the same size and validators, or the
 // record is worthless and the download starts over.
 bool Task::AcceptResumeProbe(Connection* c) {
     if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal == m_total &&
-        (m_etag.empty() || c->etag.empty() || c->etag == m_etag) &&
-        (m_lastModified.empty() || c->lastModified.empty() || c->lastModified == m_lastModified)) {
+        SameVersion(c)) {
         m_verified = true;
         m_launchWanted = true; // the other connections can open now
         return true;
     }
     if (c->status == 200 || c->status == 206) {
-        c->verdict = Verdict::StartOver;
+        c->verdict = Verdict::Changed;
         return false;
     }
     c->verdict = Classify(c);
     return false;
 }
 
+// Every later answer: its range of the same version, or a sign that the file changed (another
+// validator, another size, or the whole file for a ranged request).
 bool Task::Accept(Connection* c) {
     if (c->probe && m_mode == Mode::Unknown) {
         return AcceptProbe(c);
@@ -236,12 +259,13 @@ bool Task::Accept(Connection* c) {
     if (c->probe && m_mode == Mode::Ranged && !m_verified) {
         return AcceptResumeProbe(c);
     }
-    if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal == m_total) {
+    if (c->status == 206 && c->rangeTotal > 0 && (c->rangeTotal != m_total || !SameVersion(c))) {
+        c->verdict = Verdict::Changed;
+    } else if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal == m_total) {
         return true;
-    }
-    if (c->status == 206 && c->rangeTotal != m_total && c->rangeTotal > 0) {
-        c->verdict = Verdict::RefusedHttp; // the file changed size under us
-    } else if (c->status == 200 || c->status == 206) {
+    } else if (c->status == 200) {
+        c->verdict = Verdict::Changed;
+    } else if (c->status == 206) {
         c->verdict = Verdict::Retry;
     } else {
         c->verdict = Classify(c);
@@ -364,10 +388,9 @@ void Task::OnDone(Connection* c, CURLcode code) {
             return;
         }
     }
-    if (verdict == Verdict::StartOver) {
+    if (verdict == Verdict::Changed) {
         DropConnection(c);
-        StartOver();
-        m_nextAttempt = Clock::now();
+        OnFileChanged();
         return;
     }
     bool success = false;

@@ -79,14 +79,23 @@ enum {
 enum {
     DL_FAIL_NONE = 0,
     DL_FAIL_NETWORK = 1,   // retries exhausted
-    DL_FAIL_HTTP = 2,      // the server refused (401, 403, 404, 410, other 4xx) or the size changed
-    DL_FAIL_DISK = 3,      // no space, no permission, file in use
-    DL_FAIL_FILENAME = 4,  // the file name is not a plain name that can be written
-    DL_FAIL_URL = 5,       // the URL is empty, malformed or not http/https
+    DL_FAIL_HTTP = 2,      // the server refused (401, 403, 404, 410, other 4xx), or the file
+                           // changed on the server a second time during one download
+    DL_FAIL_DISK = 3,      // no space, no permission, the working file vanished
+    DL_FAIL_FILENAME = 4,  // the name is not a plain name of at most 255 bytes, the save folder
+                           // is not absolute, or either text was cut at its field's size
+    DL_FAIL_URL = 5,       // the URL cannot be parsed as an http or https URL
     DL_FAIL_HOST_LOST = 6, // the engine process died and could not be started again
+    DL_FAIL_IN_USE = 7,    // file in use by another task: another task (of this engine or of
+                           // another process) is writing the same file
 };
 
-// Starts the engine process; nonzero when it answered the handshake.
+// Every function below answers within 2 s. A host that does not answer in time is treated as
+// lost: it is ended, a new one is started in the background and given back every task; until
+// then a query reports the task's last known state.
+
+// Starts the engine process; nonzero when it answered the handshake, or is still starting
+// after 2 s. 0 when it cannot be started at all.
 int32_t DL_Init(void);
 // Creates a stopped task from a TaskCreateParams block; returns its handle (positive, never
 // reused within a run), or 0 when params is null.

@@ -114,4 +114,14 @@ void Utf8ToUtf16Field(const std::string& text, void* field, size_t units) {
     }
 }
 
+bool FieldHoldsWholeText(const void* field, size_t units) {
+    const auto* bytes = static_cast<const uint8_t*>(field);
+    for (size_t i = 0; i < units; ++i) {
+        if (UnitAt(bytes, i) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace dlengine

@@ -1,12 +1,15 @@
 // Downloads through the six C functions, against a loopback server the tests script.
 
+#include "dlengine_files.h"
 #include "engine_fixture.h"
+#include "progress_file.h"
 #include "utf16.h"
 
 #include "support/wait_for.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -119,6 +122,7 @@ struct RefusalCase {
     std::string url; // "" uses the server's /f.bin
     int status;      // the server's answer for /f.bin (0: the file itself)
     int failCode;
+    std::string folder = ""; // "" saves into the test's folder
 };
 
 class RefusalCases : public EngineTest, public ::testing::WithParamInterface<RefusalCase> {};
@@ -129,7 +133,9 @@ TEST_P(RefusalCases, FailWithTheirCodeAndLeaveNoFinalFile) {
     file.body = MakeBody(300 * 1024, 7);
     file.status = c.status;
     m_server->Serve("/f.bin", file);
-    const int32_t h = Create(c.url.empty() ? m_server->Url("/f.bin") : c.url, c.name);
+    TaskOptions options;
+    options.folder = c.folder;
+    const int32_t h = Create(c.url.empty() ? m_server->Url("/f.bin") : c.url, c.name, options);
     DL_StartTask(h);
     TaskStatusInfo s{};
     EXPECT_FALSE(WaitFinished(h, &s)) << c.label;
@@ -146,19 +152,84 @@ TEST_P(RefusalCases, FailWithTheirCodeAndLeaveNoFinalFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, RefusalCases,
-    ::testing::Values(RefusalCase{"not found", "f.bin", "", 404, DL_FAIL_HTTP},
-                      RefusalCase{"forbidden", "f.bin", "", 403, DL_FAIL_HTTP},
-                      RefusalCase{"gone", "f.bin", "", 410, DL_FAIL_HTTP},
-                      RefusalCase{"always busy", "f.bin", "", 503, DL_FAIL_NETWORK},
-                      RefusalCase{"empty name", "", "", 0, DL_FAIL_FILENAME},
-                      RefusalCase{"dot", ".", "", 0, DL_FAIL_FILENAME},
-                      RefusalCase{"dot dot", "..", "", 0, DL_FAIL_FILENAME},
-                      RefusalCase{"slash", "../escape.bin", "", 0, DL_FAIL_FILENAME},
-                      RefusalCase{"absolute", "/tmp/x.bin", "", 0, DL_FAIL_FILENAME},
-                      RefusalCase{"too long", std::string(256, 'n'), "", 0, DL_FAIL_FILENAME},
-                      RefusalCase{"ftp", "f.bin", "ftp://127.0.0.1/f.bin", 0, DL_FAIL_URL},
-                      RefusalCase{"no url", "f.bin", "nonsense", 0, DL_FAIL_URL}),
+    ::testing::Values(
+        RefusalCase{"not found", "f.bin", "", 404, DL_FAIL_HTTP},
+        RefusalCase{"forbidden", "f.bin", "", 403, DL_FAIL_HTTP},
+        RefusalCase{"gone", "f.bin", "", 410, DL_FAIL_HTTP},
+        RefusalCase{"always busy", "f.bin", "", 503, DL_FAIL_NETWORK},
+        RefusalCase{"empty name", "", "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"dot", ".", "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"dot dot", "..", "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"slash", "../escape.bin", "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"absolute", "/tmp/x.bin", "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"too long", std::string(256, 'n'), "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"ftp", "f.bin", "ftp://127.0.0.1/f.bin", 0, DL_FAIL_URL},
+        RefusalCase{"no url", "f.bin", "nonsense", 0, DL_FAIL_URL},
+        RefusalCase{"space in the host", "f.bin", "http://127.0.0.1 x/f.bin", 0, DL_FAIL_URL},
+        RefusalCase{"no host", "f.bin", "http:///f.bin", 0, DL_FAIL_URL},
+        // A folder that fills its whole field was cut: saving there would put
+        // the file in some other folder.
+        RefusalCase{"cut folder", "f.bin", "", 0, DL_FAIL_FILENAME, "/" + std::string(259, 'd')},
+        RefusalCase{"relative folder", "f.bin", "", 0, DL_FAIL_FILENAME, "rel/"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) {
+        std::string name = info.param.label;
+        for (char& ch : name) {
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        }
+        return name;
+    });
+
+struct LinkCase {
+    const char* label;
+    std::string link;      // after "http://HOST:PORT"; HOST is given below
+    std::string wirePath;  // the path the server must see
+    std::string host = ""; // "" is the server's own address
+    bool ipv6 = false;
+};
+
+class LinkCases : public EngineTest, public ::testing::WithParamInterface<LinkCase> {};
+
+// Links as services write them: bytes a URL cannot carry are encoded on the way out, never
+// refused; hosts may be IPv6 literals or internationalised names.
+TEST_P(LinkCases, DownloadThroughTheLinkAsWritten) {
+    const LinkCase& c = GetParam();
+    if (c.ipv6) {
+        m_server = std::make_unique<TestServer>(true);
+    }
+    ServedFile file;
+    file.body = MakeBody(300 * 1024, 5);
+    m_server->Serve(c.wirePath, file);
+    std::string base = m_server->Url("");
+    const std::string port = base.substr(base.rfind(':') + 1);
+    if (!c.host.empty()) {
+        base = "http://" + c.host + ":" + port;
+    }
+    const int32_t h = Create(base + c.link, "f.bin");
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(h, &s)) << c.label << " fail " << s.fail_code;
+    EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body) << c.label;
+    const auto log = m_server->Log();
+    ASSERT_FALSE(log.empty());
+    if (!c.host.empty()) {
+        EXPECT_EQ(log.front().host, "xn--bcher-kva.localhost:" + port) << c.label;
+    }
+    DL_DeleteTask(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinkCases,
+    ::testing::Values(
+        LinkCase{"raw space", "/a b.bin", "/a%20b.bin"},
+        LinkCase{"raw UTF-8 and a quote", "/\xE6\x96\x87 \"1\".bin?q=\xC3\xA9",
+                 "/%E6%96%87%20\"1\".bin?q=%C3%A9"},
+        LinkCase{"fragment stays home", "/f.bin#part", "/f.bin"},
+        LinkCase{"IPv6 literal", "/f.bin", "/f.bin", "", true},
+        // libcurl converts the name (IDN); "*.localhost" reaches the loopback address.
+        LinkCase{"internationalised host", "/f.bin", "/f.bin",
+                 "b\xC3\xBC"
+                 "cher.localhost"}),
+    [](const ::testing::TestParamInfo<LinkCase>& info) {
         std::string name = info.param.label;
         for (char& ch : name) {
             ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
@@ -274,6 +345,33 @@ bool HasSomeBytes(const TaskStatusInfo& s) {
     return s.stat == DL_STAT_DOWNLOADING && s.nTotalDownload > 256 * 1024;
 }
 
+// Bytes the progress record of `name` counts as done; -1 without an intact record.
+int64_t RecordedBytes(const std::string& dir, const std::string& name) {
+    dlengine::Progress p;
+    const std::string path = dir + "/" + dlengine::WorkingStem(name) + ".td.cfg";
+    return dlengine::DecodeProgress(ReadFile(path), &p) ? p.total - p.MissingBytes() : -1;
+}
+
+// Waits for the record written at the stop, then checks that every byte outside its missing
+// ranges is already the file's: the record is written only after the data it claims.
+void ExpectRecordClaimsOnlyWrittenBytes(const std::string& dir, const std::string& name,
+                                        const std::string& body) {
+    ASSERT_TRUE(WaitFor([&] { return RecordedBytes(dir, name) > 0; })) << name;
+    const std::string stem = dlengine::WorkingStem(name);
+    dlengine::Progress p;
+    ASSERT_TRUE(dlengine::DecodeProgress(ReadFile(dir + "/" + stem + ".td.cfg"), &p)) << name;
+    const std::string data = ReadFile(dir + "/" + stem + ".td");
+    ASSERT_EQ(p.total, static_cast<int64_t>(body.size()));
+    ASSERT_EQ(data.size(), body.size());
+    int64_t at = 0;
+    p.missing.push_back({p.total, p.total});
+    for (const dlengine::ByteRange& r : p.missing) {
+        EXPECT_EQ(data.compare(at, r.begin - at, body, at, r.begin - at), 0)
+            << "claimed bytes " << at << "-" << r.begin << " differ";
+        at = r.end;
+    }
+}
+
 TEST_F(EngineTest, StopThenStartContinuesWhereItWas) {
     const ServedFile file = SlowFile(3 * kMiB, 11);
     m_server->Serve("/f.bin", file);
@@ -286,8 +384,9 @@ TEST_F(EngineTest, StopThenStartContinuesWhereItWas) {
     const TaskStatusInfo stopped = Query(h);
     EXPECT_EQ(stopped.stat, DL_STAT_STOPPED);
     EXPECT_GT(stopped.nTotalDownload, 0);
-    EXPECT_TRUE(FileExists(PathOf("f.bin.td.cfg")));
-    EXPECT_FALSE(IsFileLocked(PathOf("f.bin.td")));
+    // A stopped task keeps its files: no other task may write them meanwhile.
+    EXPECT_TRUE(IsFileLocked(PathOf("f.bin.td")));
+    ExpectRecordClaimsOnlyWrittenBytes(Dir(), "f.bin", file.body);
     const size_t before = m_server->Log().size();
 
     DL_StartTask(h);
@@ -298,6 +397,7 @@ TEST_F(EngineTest, StopThenStartContinuesWhereItWas) {
     ASSERT_GT(log.size(), before);
     for (size_t i = before; i < log.size(); ++i) {
         EXPECT_GT(log[i].rangeStart, 0) << "request " << i << " started over";
+        EXPECT_EQ(log[i].ifRange, file.etag) << "request " << i;
     }
     DL_DeleteTask(h);
 }
@@ -312,9 +412,146 @@ TEST_F(EngineTest, DeleteReleasesTheLocksAndKeepsTheFiles) {
     DL_DeleteTask(h);
     EXPECT_EQ(Query(h).stat, DL_STAT_NONE);
     EXPECT_TRUE(FileExists(PathOf("f.bin.td")));
-    EXPECT_FALSE(IsFileLocked(PathOf("f.bin.td")));
-    EXPECT_FALSE(IsFileLocked(PathOf("f.bin.td.cfg")));
+    // The last flush still holds them for a moment.
+    EXPECT_TRUE(WaitFor([&] {
+        return !IsFileLocked(PathOf("f.bin.td")) && !IsFileLocked(PathOf("f.bin.td.cfg"));
+    }));
 }
+
+struct ChangeCase {
+    const char* label;
+    bool honourIfRange; // else the server answers the range of the new version: 206, new ETag
+    bool twice;         // the file keeps changing: responses alternate between two versions
+};
+
+class FileChanges : public EngineTest, public ::testing::WithParamInterface<ChangeCase> {};
+
+// The file changes on the server mid-download, same size, new ETag: every byte of the old
+// version goes and the download starts over, once; a second change fails the task.
+TEST_P(FileChanges, AFinishedFileIsOneVersionWhole) {
+    const ChangeCase& c = GetParam();
+    ServedFile file = SlowFile(3 * kMiB, 51);
+    file.bytesPerSecond = 1024 * 1024;
+    file.laterBody = MakeBody(file.body.size(), 52);
+    file.laterEtag = "\"v2\"";
+    // The first response's first chunk: every request that follows it meets the new version.
+    file.changeAfter = 16 * 1024;
+    file.honourIfRange = c.honourIfRange;
+    file.flipFlop = c.twice;
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    TaskStatusInfo s{};
+    const bool finished = WaitFinished(h, &s);
+    if (c.twice) {
+        EXPECT_FALSE(finished) << c.label;
+        EXPECT_EQ(s.fail_code, DL_FAIL_HTTP) << c.label;
+        EXPECT_FALSE(FileExists(PathOf("f.bin"))) << c.label;
+    } else {
+        ASSERT_TRUE(finished) << c.label << " fail " << s.fail_code;
+        EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.laterBody)) << c.label;
+        EXPECT_EQ(FolderEntries(Dir()), std::set<std::string>{"f.bin"});
+    }
+    // Every request but the first of each version asks for its range of the version kept.
+    for (const LoggedRequest& r : m_server->Log()) {
+        if (r.rangeStart > 0) {
+            EXPECT_FALSE(r.ifRange.empty()) << c.label << " at " << r.rangeStart;
+        }
+    }
+    DL_DeleteTask(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, FileChanges,
+                         ::testing::Values(ChangeCase{"whole file for a stale range", true, false},
+                                           ChangeCase{"new ETag on a range", false, false},
+                                           ChangeCase{"changed twice", true, true}),
+                         [](const ::testing::TestParamInfo<ChangeCase>& info) {
+                             std::string name = info.param.label;
+                             for (char& ch : name) {
+                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             }
+                             return name;
+                         });
+
+class SameFileTwice : public EngineTest, public ::testing::WithParamInterface<bool> {};
+
+// A second task of a file that a live task writes never touches that task's bytes: it fails
+// at once with fail_code 7, the first finishes over the right file, and the second, started
+// again once the first is done, downloads the file afresh.
+TEST_P(SameFileTwice, TheSecondTaskFailsAndTheFirstFinishesWhole) {
+    ServedFile file = SlowFile(2 * kMiB, 61);
+    file.ranges = GetParam();
+    m_server->Serve("/f.bin", file);
+    const int32_t first = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(first);
+    ASSERT_TRUE(WaitStatus(first, HasSomeBytes, std::chrono::seconds(20)));
+    const int32_t second = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(second);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitStatus(
+        second, [](const TaskStatusInfo& x) { return x.stat == DL_STAT_FAILED; },
+        std::chrono::seconds(5), &s));
+    EXPECT_EQ(s.fail_code, DL_FAIL_IN_USE);
+    // A third one, deleted while the first runs, releases nothing of the first's.
+    const int32_t third = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(third);
+    DL_StopTask(third);
+    DL_DeleteTask(third);
+    EXPECT_TRUE(IsFileLocked(PathOf("f.bin.td")));
+    ASSERT_TRUE(WaitFinished(first, &s)) << s.fail_code;
+    EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body);
+    EXPECT_EQ(Query(second).stat, DL_STAT_FAILED);
+
+    DL_StartTask(second);
+    ASSERT_TRUE(WaitFinished(second, &s)) << s.fail_code;
+    EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body);
+    EXPECT_EQ(FolderEntries(Dir()), std::set<std::string>{"f.bin"});
+    DL_DeleteTask(first);
+    DL_DeleteTask(second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SameFileTwice, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "ranges" : "no_ranges");
+                         });
+
+class LongNames : public EngineTest, public ::testing::WithParamInterface<size_t> {};
+
+// Every name up to 255 bytes downloads, keeps a progress record, and resumes after a stop;
+// the working files take a short name derived from a long one.
+TEST_P(LongNames, DownloadStopAndResume) {
+    std::string name;
+    while (name.size() + 3 <= GetParam() - 4) {
+        name += "\xE6\x96\x87"; // 文
+    }
+    name += std::string(GetParam() - 4 - name.size(), 'x') + ".bin";
+    ASSERT_EQ(name.size(), GetParam());
+    const ServedFile file = SlowFile(3 * kMiB, 71);
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), name);
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
+    DL_StopTask(h);
+    const std::string stem = dlengine::WorkingStem(name);
+    ExpectRecordClaimsOnlyWrittenBytes(Dir(), name, file.body);
+    DL_DeleteTask(h);
+    ASSERT_TRUE(WaitFor([&] { return !IsFileLocked(PathOf(stem + ".td")); }));
+
+    const size_t before = m_server->Log().size();
+    const int32_t again = Create(m_server->Url("/f.bin"), name);
+    DL_StartTask(again);
+    TaskStatusInfo s{};
+    ASSERT_TRUE(WaitFinished(again, &s)) << s.fail_code;
+    EXPECT_EQ(StatusName(s), name);
+    EXPECT_EQ(ReadFile(PathOf(name)), file.body);
+    EXPECT_EQ(FolderEntries(Dir()), std::set<std::string>{name});
+    const auto log = m_server->Log();
+    ASSERT_GT(log.size(), before);
+    EXPECT_GT(log[before].rangeStart, 0) << "the new task started over";
+    DL_DeleteTask(again);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, LongNames, ::testing::Values(244, 245, 252, 253, 255));
 
 TEST_F(EngineTest, ResumeAfterTheFileChangedStartsOver) {
     m_server->Serve("/f.bin", SlowFile(3 * kMiB, 13));
@@ -392,6 +629,44 @@ TEST_F(EngineTest, HostKilledManyTimesWhileWorkingStillFinishes) {
     EXPECT_GE(kills, 6);
     TaskStatusInfo s{};
     ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
+    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
+    DL_DeleteTask(h);
+}
+
+// A host that stops answering (here: stopped by SIGSTOP) is treated like a lost one: every call
+// still answers within 2 s, the host is ended and replaced, and the task completes.
+TEST_F(EngineTest, StalledHostIsReplacedAndNoCallWaitsLong) {
+    ServedFile file = SlowFile(4 * kMiB, 18);
+    file.bytesPerSecond = 1024 * 1024;
+    m_server->Serve("/f.bin", file);
+    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
+    DL_StartTask(h);
+    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
+    const int pid = FindHostPid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(kill(pid, SIGSTOP), 0);
+    std::chrono::duration<double> longest{0};
+    const auto timed = [&longest](const std::function<void()>& call) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        longest = std::max<std::chrono::duration<double>>(longest,
+                                                          std::chrono::steady_clock::now() - start);
+    };
+    int32_t other = 0;
+    TaskStatusInfo s{};
+    timed([&] { s = Query(h); });
+    timed([&] { other = Create(m_server->Url("/f.bin"), "other.bin"); });
+    timed([&] { DL_StopTask(h); });
+    timed([&] { DL_StartTask(h); });
+    timed([&] { DL_DeleteTask(other); });
+    for (int i = 0; i < 6; ++i) {
+        timed([&] { s = Query(h); });
+    }
+    EXPECT_LT(longest.count(), 2.0);
+    // The stopped host was ended (and reaped), a new one carries the task on.
+    EXPECT_TRUE(WaitFor([pid] { return kill(pid, 0) != 0; }));
+    ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
+    EXPECT_NE(FindHostPid(), pid);
     EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
     DL_DeleteTask(h);
 }

@@ -115,7 +115,8 @@ std::unique_ptr<TaskCreateParams> EngineTest::Params(const std::string& url,
     dlengine::Utf8ToUtf16Field(options.referer, p->szRefUrl, 2084);
     dlengine::Utf8ToUtf16Field(options.cookies, p->szCookies, 4096);
     dlengine::Utf8ToUtf16Field(name, p->szFilename, 260);
-    dlengine::Utf8ToUtf16Field(Dir() + "/", p->szSavePath, 260);
+    dlengine::Utf8ToUtf16Field(options.folder.empty() ? Dir() + "/" : options.folder, p->szSavePath,
+                               260);
     p->nReserved1 = 5;
     p->DisableAutoRename = options.replace ? 1 : 0;
     p->IsResume = options.resume ? 1 : 0;

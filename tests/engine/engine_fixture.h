@@ -25,6 +25,7 @@ struct TaskOptions {
     bool resume = true;
     std::string referer;
     std::string cookies;
+    std::string folder; // "" is the test's folder
 };
 
 // Runs every test against one engine (one host) and a fresh loopback server and folder.

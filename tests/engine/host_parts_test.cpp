@@ -1,5 +1,6 @@
 // Pieces of the host that guard the disk: file-name checks, final names and progress records.
 
+#include "dlengine_files.h"
 #include "file_names.h"
 #include "progress_file.h"
 
@@ -7,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,13 +42,28 @@ TEST(FileNames, OnlyPlainNamesAreSafe) {
 }
 
 TEST(FileNames, NumberGoesBeforeTheLastExtension) {
+    const std::string chinese85 = [] {
+        std::string s;
+        for (int i = 0; i < 85; ++i) {
+            s += "\xE6\x96\x87"; // 文
+        }
+        return s;
+    }();
     const struct {
-        const char* name;
+        std::string name;
         int n;
-        const char* expected;
+        std::string expected;
     } cases[] = {
-        {"a.txt", 1, "a(1).txt"},     {"a.tar.gz", 2, "a.tar(2).gz"}, {"noext", 3, "noext(3)"},
-        {".hidden", 1, ".hidden(1)"}, {"dot.", 1, "dot(1)."},
+        {"a.txt", 1, "a(1).txt"},
+        {"a.tar.gz", 2, "a.tar(2).gz"},
+        {"noext", 3, "noext(3)"},
+        {".hidden", 1, ".hidden(1)"},
+        {"dot.", 1, "dot(1)."},
+        // A name at the limit loses whole characters before the number, never the extension.
+        {std::string(251, 'n') + ".bin", 1, std::string(248, 'n') + "(1).bin"},
+        {chinese85, 12, chinese85.substr(0, 249) + "(12)"},
+        {"." + std::string(254, 'e'), 1, "." + std::string(251, 'e') + "(1)"},
+        {"a." + std::string(253, 'e'), 1, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(dlengine::NumberedName(c.name, c.n), c.expected);
@@ -55,8 +75,38 @@ TEST(FileNames, JoinDoesNotDoubleTheSlash) {
     EXPECT_EQ(dlengine::JoinPath("/d", "a"), "/d/a");
 }
 
+TEST(FileNames, WorkingFilesOfEveryLegalNameFitInAName) {
+    for (const size_t size : {1u, 100u, 244u, 245u, 252u, 253u, 255u}) {
+        for (const char* unit : {"a", "\xE6\x96\x87", "\xF0\x9F\x98\x80"}) {
+            std::string name;
+            while (name.size() + std::strlen(unit) <= size) {
+                name += unit;
+            }
+            const std::string stem = dlengine::WorkingStem(name);
+            EXPECT_LE(stem.size() + std::strlen(dlengine::kProgressTempSuffix), 255u) << size;
+            // Short names keep their own name; the stem is the same for the same name only.
+            EXPECT_EQ(stem == name, name.size() <= 244) << size;
+            EXPECT_EQ(dlengine::WorkingStem(name), stem);
+            EXPECT_NE(dlengine::WorkingStem(name + "x"), stem);
+            // The shortened stem keeps whole characters of the name.
+            const std::string kept = stem.substr(0, stem.find('~'));
+            EXPECT_EQ(name.compare(0, kept.size(), kept), 0);
+            EXPECT_TRUE(kept.size() % std::strlen(unit) == 0) << size << unit;
+        }
+    }
+}
+
 class MoveIntoPlaceTest : public SandboxTest {
 protected:
+    void SetUp() override {
+        SandboxTest::SetUp();
+        m_dir = open(Dir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    void TearDown() override {
+        close(m_dir);
+        SandboxTest::TearDown();
+    }
+    int m_dir = -1;
     void Write(const std::string& name, const std::string& text) {
         std::ofstream(PathOf(name), std::ios::binary) << text;
     }
@@ -70,7 +120,7 @@ TEST_F(MoveIntoPlaceTest, TakesTheFirstFreeNumberedName) {
     Write("a.bin", "old");
     Write("a(1).bin", "older");
     Write("a.bin.td", "new");
-    EXPECT_EQ(dlengine::MoveIntoPlace(PathOf("a.bin.td"), Dir() + "/", "a.bin", false), "a(2).bin");
+    EXPECT_EQ(dlengine::MoveIntoPlace(m_dir, "a.bin.td", "a.bin", false), "a(2).bin");
     EXPECT_EQ(Read("a.bin"), "old");
     EXPECT_EQ(Read("a(1).bin"), "older");
     EXPECT_EQ(Read("a(2).bin"), "new");
@@ -79,7 +129,7 @@ TEST_F(MoveIntoPlaceTest, TakesTheFirstFreeNumberedName) {
 TEST_F(MoveIntoPlaceTest, ReplacesWhenAsked) {
     Write("a.bin", "old");
     Write("a.bin.td", "new");
-    EXPECT_EQ(dlengine::MoveIntoPlace(PathOf("a.bin.td"), Dir(), "a.bin", true), "a.bin");
+    EXPECT_EQ(dlengine::MoveIntoPlace(m_dir, "a.bin.td", "a.bin", true), "a.bin");
     EXPECT_EQ(Read("a.bin"), "new");
     struct stat st {};
     EXPECT_NE(stat(PathOf("a.bin.td").c_str(), &st), 0);

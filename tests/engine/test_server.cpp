@@ -32,18 +32,28 @@ std::string HeaderValue(const std::string& head, const char* name) {
 
 } // namespace
 
-TestServer::TestServer() {
-    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (m_listen < 0 || bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(m_listen, 64) != 0 ||
-        getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+TestServer::TestServer(bool ipv6) : m_ipv6(ipv6) {
+    m_listen = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage storage{};
+    socklen_t len = 0;
+    if (ipv6) {
+        auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
+        addr->sin6_family = AF_INET6;
+        addr->sin6_addr = in6addr_loopback;
+        len = sizeof *addr;
+    } else {
+        auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+        addr->sin_family = AF_INET;
+        addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof *addr;
+    }
+    auto* addr = reinterpret_cast<sockaddr*>(&storage);
+    if (m_listen < 0 || bind(m_listen, addr, len) != 0 || listen(m_listen, 64) != 0 ||
+        getsockname(m_listen, addr, &len) != 0) {
         throw std::runtime_error("cannot listen on loopback");
     }
-    m_port = ntohs(addr.sin_port);
+    m_port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                        : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
     m_acceptor = std::thread([this] { AcceptLoop(); });
 }
 
@@ -63,7 +73,7 @@ TestServer::~TestServer() {
 }
 
 std::string TestServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    return (m_ipv6 ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(m_port) + path;
 }
 
 void TestServer::Serve(const std::string& path, const ServedFile& file) {
@@ -151,15 +161,18 @@ void TestServer::HandleConnection(int fd) {
     }
     {
         std::lock_guard lock(m_mutex);
-        m_log.push_back(LoggedRequest{path, first, HeaderValue(head, "User-Agent"),
+        m_log.push_back(LoggedRequest{path, first, HeaderValue(head, "If-Range"),
+                                      HeaderValue(head, "Host"), HeaderValue(head, "User-Agent"),
                                       HeaderValue(head, "Referer"), HeaderValue(head, "Cookie")});
     }
-    Answer(fd, path, first, last);
+    Answer(fd, path, first, last, HeaderValue(head, "If-Range"));
 }
 
-void TestServer::Answer(int fd, const std::string& path, long long first, long long last) {
+void TestServer::Answer(int fd, const std::string& path, long long first, long long last,
+                        const std::string& ifRange) {
     ServedFile f;
     std::shared_ptr<const std::string> body = std::make_shared<const std::string>();
+    std::shared_ptr<std::atomic<long long>> counted;
     int dropAfter = -1, stallAfter = -1;
     int pace = 0;
     {
@@ -190,6 +203,12 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
                        !it->second.laterBody->empty()) {
                 body = it->second.laterBody;
             }
+            counted = it->second.sent;
+            if (live.changeAfter >= 0 && *counted >= live.changeAfter &&
+                (!live.flipFlop || live.flips++ % 2 == 0)) {
+                body = it->second.laterBody;
+                f.etag = live.laterEtag;
+            }
         }
     }
     std::string head;
@@ -207,7 +226,9 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
     }
     const long long size = static_cast<long long>(body->size());
     long long begin = 0, end = size; // [begin, end)
-    if (f.ranges && first >= 0) {
+    // A range of another version is no use to the client: it gets the whole file instead.
+    const bool sameVersion = ifRange.empty() || !f.honourIfRange || ifRange == f.etag;
+    if (f.ranges && first >= 0 && sameVersion) {
         if (first >= size) {
             head = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
                    std::to_string(size) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
@@ -268,6 +289,9 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
             return;
         }
         sent += n;
+        if (counted) {
+            *counted += n;
+        }
         if (pace > 0) {
             const auto due = started + std::chrono::microseconds(sent * 1000000 / pace);
             std::this_thread::sleep_until(due);

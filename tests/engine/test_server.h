@@ -30,22 +30,33 @@ struct ServedFile {
     int slowTimes = 0;
     int slowBytesPerSecond = 0;
     std::string laterBody;
+    // A file that changes on the server: once this many body bytes of the path have been sent
+    // (over all responses), every response that starts later sends `laterBody` with
+    // `laterEtag`. A response under way keeps the version it started with.
+    long long changeAfter = -1;
+    std::string laterEtag;
+    bool flipFlop = false; // after the switch, responses alternate between the two versions
+    int flips = 0;
+    bool honourIfRange = true; // answer a range whose If-Range names another version whole
 };
 
 // One logged request: its path and the first byte it asked for (-1 without a Range header).
 struct LoggedRequest {
     std::string path;
     long long rangeStart = -1;
+    std::string ifRange;
+    std::string host;
     std::string userAgent;
     std::string referer;
     std::string cookie;
 };
 
-// An HTTP/1.1 server on 127.0.0.1 with a thread per connection; every answer closes its
-// connection. Scripted per path so that tests can drop, stall, refuse or redirect.
+// An HTTP/1.1 server on 127.0.0.1 (or ::1) with a thread per connection; every answer closes
+// its connection. Scripted per path so that tests can drop, stall, refuse, redirect or change
+// the file.
 class TestServer {
 public:
-    TestServer();
+    explicit TestServer(bool ipv6 = false);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -60,10 +71,12 @@ private:
     void AcceptLoop();
     void HandleConnection(int fd);
     bool SendAll(int fd, const char* data, size_t size);
-    void Answer(int fd, const std::string& path, long long first, long long last);
+    void Answer(int fd, const std::string& path, long long first, long long last,
+                const std::string& ifRange);
 
     int m_listen = -1;
     int m_port = 0;
+    bool m_ipv6 = false;
     std::atomic<bool> m_stopping{false};
 
     std::thread m_acceptor;
@@ -74,6 +87,7 @@ private:
         ServedFile config; // without its bodies
         std::shared_ptr<const std::string> body;
         std::shared_ptr<const std::string> laterBody;
+        std::shared_ptr<std::atomic<long long>> sent = std::make_shared<std::atomic<long long>>(0);
     };
     std::map<std::string, Entry> m_files;
     std::vector<LoggedRequest> m_log;
