@@ -19,6 +19,16 @@ bool WorkerControl::Stopping() const {
     return m_stopping;
 }
 
+bool WorkerControl::ClaimRow(int row) const {
+    std::lock_guard lock(m_mutex);
+    return m_servedRows.insert(row).second;
+}
+
+void WorkerControl::ReleaseRow(int row) const {
+    std::lock_guard lock(m_mutex);
+    m_servedRows.erase(row);
+}
+
 DownloadManager::DownloadManager(EngineApi& engine)
     : m_engine(engine), m_control(std::make_shared<WorkerControl>()) {}
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "download/engine_binding.h"
 
@@ -18,10 +19,16 @@ public:
     bool Sleep(int milliseconds) const;
     bool Stopping() const;
 
+    // A task-list row is served by one worker at a time: false when another worker's task for
+    // that row is still under way, so that only one worker ever writes the row.
+    bool ClaimRow(int row) const;
+    void ReleaseRow(int row) const;
+
 private:
     friend class DownloadManager;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
+    mutable std::set<int> m_servedRows;
     bool m_stopping = false;
     int m_running = 0;
 };

@@ -18,6 +18,18 @@ constexpr std::int32_t kStatFinished = 4;
 constexpr int kRowPauseMs = 1000;
 constexpr int kPollMs = 500;
 
+// How a scan ended, by the worst end of the tasks it ran.
+Text ScanEndText(TaskEnd worst) {
+    switch (worst) {
+    case TaskEnd::Deleted:
+        return "已删除";
+    case TaskEnd::Failed:
+        return "下载失败";
+    default:
+        return "已下载完成";
+    }
+}
+
 } // namespace
 
 void StartDownloadWorker(ProgramState& state) {
@@ -38,28 +50,40 @@ void StartDownloadWorker(ProgramState& state) {
 
 void DownloadWorker(EngineApi& engine, const WorkerControl& control, const WorkerJob& job) {
     const int rows = RowCount(kTaskList);
+    TaskEnd worst = TaskEnd::Finished;
     for (int row = 0; row < rows; ++row) {
-        if (GetCellText(kTaskList, row, kNameColumn) == job.fileName &&
-            !RunTaskForRow(engine, control, job, row)) {
-            return;
+        // A row another worker still serves keeps its own download: a second task there would
+        // write the same file, and two workers would take turns writing the row.
+        if (GetCellText(kTaskList, row, kNameColumn) == job.fileName && control.ClaimRow(row)) {
+            const TaskEnd end = RunTaskForRow(engine, control, job, row);
+            control.ReleaseRow(row);
+            if (end == TaskEnd::Abandoned) {
+                return;
+            }
+            if (end == TaskEnd::Failed || (end == TaskEnd::Deleted && worst == TaskEnd::Finished)) {
+                worst = end;
+            }
         }
         if (!control.Sleep(kRowPauseMs)) {
             return;
         }
     }
-    AppendLog("任务：" + job.fileName + "已下载完成", true);
+    AppendLog("任务：" + job.fileName + ScanEndText(worst), true);
     SetProperty("编辑框3", Property::Content,
                 ToText(std::int32_t{rows + 1}) + "-------------" +
                     ToText(std::int32_t{RowCount(kTaskList)}));
 }
 
-bool RunTaskForRow(EngineApi& engine, const WorkerControl& control, const WorkerJob& job, int row) {
-    if (DownloadTask(engine, control, job.fileUrl, job.fileName, job.workDir, row) ==
-        TaskEnd::Abandoned) {
-        return false;
+TaskEnd RunTaskForRow(EngineApi& engine, const WorkerControl& control, const WorkerJob& job,
+                      int row) {
+    const TaskEnd end = DownloadTask(engine, control, job.fileUrl, job.fileName, job.workDir, row);
+    const char* caption = end == TaskEnd::Finished  ? " 创建成功"
+                          : end == TaskEnd::Deleted ? " 已删除"
+                                                    : " 下载失败";
+    if (end != TaskEnd::Abandoned) {
+        SetProperty("状态", Property::Caption, "任务：" + job.fileName + caption);
     }
-    SetProperty("状态", Property::Caption, "任务：" + job.fileName + " 创建成功");
-    return true;
+    return end;
 }
 
 TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text& url,
@@ -68,7 +92,7 @@ TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text
     // engine happens to run.
     if (saveDir.empty()) {
         SetCellText(kTaskList, row, kStateColumn, kStateFailed);
-        return TaskEnd::Gone;
+        return TaskEnd::Failed;
     }
     TaskCreateParams params;
     TaskStatusInfo status;
@@ -88,8 +112,9 @@ TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text
             // could not be created at all.
             if (!seenTask) {
                 SetCellText(kTaskList, row, kStateColumn, kStateFailed);
+                return TaskEnd::Failed;
             }
-            return TaskEnd::Gone;
+            return TaskEnd::Deleted;
         }
         seenTask = true;
         SetCellText(kTaskList, row, kProgressColumn, status.PercentText());

@@ -17,26 +17,34 @@ struct WorkerJob {
 // number into 编辑框2. Does nothing when the program has no download manager.
 void StartDownloadWorker(ProgramState& state);
 
-// The worker: walks the rows the task list holds when it starts, one second apart, running
-// one engine task for each row named after its file; then logs the end of the scan and writes
-// "rows+1-------------rows now" into 编辑框3. Ends early, writing nothing more, when the
-// workers are asked to stop.
-void DownloadWorker(EngineApi& engine, const WorkerControl& control, const WorkerJob& job);
-
-// Runs one engine task for the row and, once it has ended, shows "任务：name 创建成功" in 状态.
-// False when the worker was asked to stop meanwhile.
-bool RunTaskForRow(EngineApi& engine, const WorkerControl& control, const WorkerJob& job, int row);
-
 enum class TaskEnd {
     Finished,  // the engine reported the task finished
-    Gone,      // the engine no longer knows the task (deleted), or never created it
+    Deleted,   // the engine forgot a task it had reported: the delete command removed it
+    Failed,    // no task could be created (no download folder, or the engine never knew it)
     Abandoned, // the worker was asked to stop
 };
 
+// The worker: walks the rows the task list holds when it starts, one second apart, running
+// one engine task for each row named after its file. A row whose task another worker still
+// runs is left to that worker: it keeps its own download and its own texts. Then the worker
+// logs how its scan ended and writes "rows+1-------------rows now" into 编辑框3:
+//   "任务：name已下载完成"  every task it ran finished (or it ran none);
+//   "任务：name已删除"      a task it ran was deleted, none failed;
+//   "任务：name下载失败"    a task it ran could not be created.
+// Ends early, writing nothing more, when the workers are asked to stop.
+void DownloadWorker(EngineApi& engine, const WorkerControl& control, const WorkerJob& job);
+
+// Runs one engine task for the row and, once it has ended, shows in 状态
+// "任务：name 创建成功" (finished), "任务：name 已删除" or "任务：name 下载失败".
+TaskEnd RunTaskForRow(EngineApi& engine, const WorkerControl& control, const WorkerJob& job,
+                      int row);
+
 // Creates and starts one engine task and polls it every 500 ms, writing progress, speed,
 // amounts and handle into the row, until it finishes ("已完成") or the engine forgets it.
-// A failed task shows "下载失败" and is still polled, so that "开始此任务" can bring it back.
-// Without a save directory no task is created and the row shows "下载失败" at once.
+// A failed task shows "下载失败" and is still polled, so that "开始此任务" can bring it back
+// (a task refused because another task writes the same file, too: once that one is done,
+// starting it again downloads the file afresh). Without a save directory no task is created
+// and the row shows "下载失败" at once.
 TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text& url,
                      const Text& fileName, const Text& saveDir, int row);
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "dlengine_files.h"
 #include "download/download_manager.h"
 #include "download/task_list.h"
 #include "runtime/clock.h"
@@ -68,10 +69,17 @@ void DeleteSelectedTask(ProgramState& state) {
     if (!IsSafeFileName(name) || state.RunDir.empty()) {
         return;
     }
-    for (const char* suffix : {".td", ".td.cfg"}) {
-        const Text path = state.RunDir + "/下载目录/" + name + suffix;
+    // The engine names the working files of a long name after a short stem of it.
+    const Text stem = dlengine::WorkingStem(name);
+    for (const char* suffix : {dlengine::kDataSuffix, dlengine::kProgressSuffix}) {
+        const Text path = state.RunDir + "/下载目录/" + stem + suffix;
+        // Still locked after the wait: another task (a second row of the same file) holds it,
+        // and its download must keep its bytes and its progress.
         if (IsFileLocked(path)) {
             Delay(kLockedWaitMs);
+            if (IsFileLocked(path)) {
+                continue;
+            }
         }
         DeleteFile(path);
     }

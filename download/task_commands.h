@@ -18,9 +18,11 @@ void PauseSelectedTask(ProgramState& state);
 // "开始此任务": starts, resumes or retries the task; "正在下载".
 void StartSelectedTask(ProgramState& state);
 // "删除此任务": stops and deletes the engine task, shows "已删除", waits a second for the
-// engine to let go of its files and then removes name + ".td" and name + ".td.cfg" from the
-// download folder, each after a further 3 s when still locked. The downloaded file stays.
-// A name that is not a plain file name removes nothing. Blocks the window up to 7 s.
+// engine to let go of its files and then removes the task's working files (name + ".td" and
+// name + ".td.cfg", or the engine's short stem of a long name) from the download folder. A
+// file still locked gets 3 s more; one locked even then belongs to another live task of the
+// same file and stays. The downloaded file stays. A name that is not a plain file name removes
+// nothing. Blocks the window up to 7 s.
 void DeleteSelectedTask(ProgramState& state);
 
 void StopAndDeleteTask(EngineApi& engine, std::int32_t handle);

@@ -163,6 +163,12 @@ TEST_F(DownloadsTest, DeleteEndsTheTaskAndKeepsFinishedFiles) {
     ASSERT_TRUE(
         WaitFor([&] { return m_downloads->RunningWorkers() == 0; }, std::chrono::seconds(20)));
     EXPECT_EQ(StatesOf(1), (States{"正在下载", "已删除"}));
+    // Its worker says so, and claims no completion.
+    EXPECT_TRUE(LogHasLine("任务：slow.bin已删除"));
+    EXPECT_FALSE(LogHasLine("任务：slow.bin已下载完成"));
+    auto* status = m_window->findChild<QLabel*>(QStringLiteral("状态"));
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(pandrel::FromQString(status->text()), "任务：slow.bin 已删除");
 
     Select(TaskList(), 0);
     Trigger("菜单2", "删除此任务");
@@ -196,6 +202,37 @@ TEST_F(DownloadsTest, SameFileTwiceRunsATaskForEachRowOfIt) {
     }
     EXPECT_EQ(saved, std::vector<std::string>{"same.bin"});
     EXPECT_TRUE(SavedFile("same.bin") == bytes) << "the saved file differs from the share's";
+}
+
+// "下载该文件" again while the file downloads: the new worker leaves the first row to its own
+// download, the new row's task is refused (another task writes the file) and shows so, and
+// deleting that row keeps every byte of the running download.
+TEST_F(DownloadsTest, SameFileAgainWhileItRunsKeepsTheFirstDownload) {
+    const std::string bytes = AddShareFile("busy.bin", 6 * 1024 * 1024);
+    StartShareSim({"--rate", "32K"});
+    OpenAndParse();
+    DownloadFileRow(0);
+    ASSERT_TRUE(WaitFor([&] { return !Cell(TaskList(), 0, kHandleColumn).empty(); }));
+    const std::string firstHandle = Cell(TaskList(), 0, kHandleColumn);
+    DownloadFileRow(0);
+    ASSERT_TRUE(WaitForState(1, "下载失败", std::chrono::seconds(20)));
+    EXPECT_EQ(Cell(TaskList(), 0, kStateColumn), "正在下载");
+    EXPECT_EQ(Cell(TaskList(), 0, kHandleColumn), firstHandle);
+
+    Select(TaskList(), 1);
+    Trigger("菜单2", "删除此任务");
+    EXPECT_EQ(Cell(TaskList(), 1, kStateColumn), "已删除");
+    EXPECT_TRUE(fs::exists(m_state.WorkDir + "busy.bin.td")) << "the live download lost its file";
+    EXPECT_TRUE(fs::exists(m_state.WorkDir + "busy.bin.td.cfg"));
+
+    ASSERT_TRUE(WaitForState(0, "已完成", std::chrono::seconds(90)));
+    EXPECT_EQ(StatesOf(0), (States{"正在下载", "已完成"}));
+    EXPECT_EQ(StatesOf(1), (States{"正在下载", "下载失败", "已删除"}));
+    EXPECT_EQ(Cell(TaskList(), 0, kHandleColumn), firstHandle);
+    EXPECT_TRUE(SavedFile("busy.bin") == bytes) << "the saved file differs from the share's";
+    EXPECT_TRUE(WaitFor([&] { return m_downloads->RunningWorkers() == 0; }));
+    EXPECT_TRUE(LogHasLine("任务：busy.bin已下载完成"));
+    EXPECT_TRUE(LogHasLine("任务：busy.bin已删除"));
 }
 
 TEST_F(DownloadsTest, RefusedAndUnsafeFilesShowFailureAndARetryRecovers) {
