@@ -1,12 +1,14 @@
 // dlget URL [-o name] [-d dir] [-c connections] [-q] [--host-stats]
 // Downloads one file through the engine and prints its progress on one line. Exits 0 with the
-// final path on stdout, or with the engine's fail code (1 to 6) on failure. Before it exits it
+// final path on stdout, or with the engine's fail code (1 to 7) on failure. Before it exits it
 // ends the engine process and waits for it, so that the resource use reported for dlget (time,
-// getrusage of children) includes the host's.
+// getrusage of children) includes the host's. --host-stats also reports the host's peak memory
+// and the longest any engine call took.
 
 #include "dlengine.h"
 #include "utf16.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <csignal>
@@ -175,13 +177,23 @@ int main(int argc, char** argv) {
     params->nReserved1 = 5;
     params->DisableAutoRename = 1;
     params->IsResume = 1;
-    const int32_t handle = DL_CreateTask(params.get());
-    DL_StartTask(handle);
+    // Every engine call is timed: none may keep its caller waiting long.
+    double longestCall = 0;
+    const auto timed = [&longestCall](auto call) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = call();
+        longestCall = std::max(
+            longestCall,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        return result;
+    };
+    const int32_t handle = timed([&] { return DL_CreateTask(params.get()); });
+    timed([&] { return DL_StartTask(handle); });
 
     TaskStatusInfo s{};
     const auto started = std::chrono::steady_clock::now();
     while (true) {
-        DL_QueryTaskInfoEx(handle, &s);
+        timed([&] { return DL_QueryTaskInfoEx(handle, &s); });
         if (!o.quiet) {
             std::fprintf(stderr, "\r%5.1f%%  %s / %s  %s/s  %d/%d connections    ",
                          s.fPercent * 100.0, Human(static_cast<double>(s.nTotalDownload)).c_str(),
@@ -204,7 +216,10 @@ int main(int argc, char** argv) {
         EndHost(o.hostStats);
         return 130;
     }
-    DL_DeleteTask(handle);
+    timed([&] { return DL_DeleteTask(handle); });
+    if (o.hostStats) {
+        std::fprintf(stderr, "dlget: longest engine call %.0f ms\n", longestCall * 1000);
+    }
     EndHost(o.hostStats);
     if (s.stat != DL_STAT_FINISHED) {
         std::fprintf(stderr, "dlget: failed, fail_code %d\n", s.fail_code);
