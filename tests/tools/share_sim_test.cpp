@@ -237,6 +237,17 @@ TEST_F(ShareSimTest, ByteRanges) {
     EXPECT_EQ(resumed.body, file.substr(500));
 }
 
+TEST_F(ShareSimTest, NoRangesSendsTheWholeFileToEveryRequest) {
+    Start({"--no-ranges"});
+    const std::string file = Pattern(1000);
+    for (const char* range : {"Range: bytes=10-19", "Range: bytes=1000-"}) {
+        const Reply reply = Fetch(FileUrl("f.bin"), {{range}});
+        EXPECT_EQ(reply.status, 200) << range;
+        EXPECT_EQ(reply.body, file) << range;
+        EXPECT_EQ(reply.HeaderValue("Accept-Ranges"), "") << range;
+    }
+}
+
 TEST_F(ShareSimTest, PathsOutsideTheShareAreRefused) {
     Start();
     const std::vector<std::string> paths = {
@@ -382,9 +393,9 @@ TEST(ShareSimCommandLine, BadFlagsAreRefusedAndHelpNamesEveryFlag) {
         help.append(chunk, got);
     }
     EXPECT_EQ(pclose(pipe), 0);
-    for (const char* flag :
-         {"--root", "--host", "--port", "--rate", "--slow-one-in", "--slow-factor", "--drop-after",
-          "--fail-5xx", "--stall-after", "--stall-every", "--page", "--log", "--seed"}) {
+    for (const char* flag : {"--root", "--host", "--port", "--rate", "--slow-one-in",
+                             "--slow-factor", "--drop-after", "--fail-5xx", "--stall-after",
+                             "--stall-every", "--no-ranges", "--page", "--log", "--seed"}) {
         EXPECT_NE(help.find(flag), std::string::npos) << flag;
     }
 }

@@ -161,9 +161,13 @@ bool FileDownload::Serve(const HttpRequest& request, Connection& connection,
                              std::to_string(info.st_mtim.tv_sec) + "." +
                              std::to_string(info.st_mtim.tv_nsec) + "\"";
     const std::string modified = HttpDate(info.st_mtim.tv_sec);
-    Headers headers = {{"Accept-Ranges", "bytes"}, {"ETag", etag}, {"Last-Modified", modified}};
+    Headers headers = {{"ETag", etag}, {"Last-Modified", modified}};
+    if (!m_options.noRanges) {
+        headers.emplace_back("Accept-Ranges", "bytes");
+    }
 
-    RangeAnswer range = ParseRange(request.Header("Range"), size);
+    RangeAnswer range =
+        m_options.noRanges ? RangeAnswer() : ParseRange(request.Header("Range"), size);
     // A range of an older version of the file is no use: send the whole new one.
     const std::string ifRange = request.Header("If-Range");
     if (!ifRange.empty() && ifRange != etag && ifRange != modified) {

@@ -131,6 +131,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
             options.stallEvery = true;
             continue;
         }
+        if (flag == "--no-ranges") {
+            options.noRanges = true;
+            continue;
+        }
         std::string value;
         if (const std::size_t equals = flag.find('='); equals != std::string::npos) {
             value = flag.substr(equals + 1);
@@ -192,6 +196,7 @@ Faults and speed, applied to file downloads only, decided per download request:
                         open and silent until the client leaves; only the first
                         download that gets that far stalls unless --stall-every
   --stall-every         stall every download that gets that far
+  --no-ranges           ignore Range headers: every download is the whole file (200)
   --page FILE           answer every share query with the bytes of FILE, whatever
                         the share and code
   --log FILE            append one line per download request: method, path, Range

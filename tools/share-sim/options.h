@@ -25,6 +25,7 @@ struct Options {
     double fail5xx = 0;
     std::optional<std::uint64_t> stallAfter;
     bool stallEvery = false;
+    bool noRanges = false; // a server without byte ranges
     std::string page;
     std::string log;
     std::optional<std::uint64_t> seed;
