@@ -271,7 +271,7 @@ void Task::OnFlushed(FlushResult& result) {
         m_files.Close();
         m_finalName = result.finalName;
         m_state = State::Finished;
-    } else if (!result.ok && m_state == State::Running) {
+    } else if (!result.ok && m_state == State::Running && !m_completing) {
         Fail(DL_FAIL_DISK); // the disk refused bytes already counted as written
     }
 }
