@@ -300,13 +300,19 @@ bool Task::WriteAt(Connection* c, const char* data, size_t size, int64_t offset)
     return true;
 }
 
-// Asks the kernel to start writing the file out every few MiB, without waiting. The final
-// flush before the file is handed over then has little left to do, and the page cache does
-// not fill with a whole large download.
+// Every few MiB written, the flusher is asked to put them on disk (and to record them) while
+// the download goes on; when it is still busy with the last request, the kernel is at least
+// asked to start writing them out. The final flush before the file takes its name then has
+// little left to do, and the page cache does not fill with a whole large download.
 void Task::StartWriteBack(size_t written) {
     m_unflushed += static_cast<int64_t>(written);
-    if (m_unflushed >= kWriteBackEvery) {
-        m_unflushed = 0;
+    if (m_unflushed < kWriteBackEvery) {
+        return;
+    }
+    m_unflushed = 0;
+    if (m_flushesInFlight == 0) {
+        RequestFlush(false);
+    } else {
         sync_file_range(m_files.DataFd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
 }
