@@ -204,7 +204,8 @@ int main(int argc, char** argv) {
             g_interrupted) {
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Often enough that the end of a download is seen within a few milliseconds.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!o.quiet) {
         std::fprintf(stderr, "\n");
