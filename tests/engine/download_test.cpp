@@ -571,24 +571,58 @@ TEST_F(EngineTest, ResumeAfterTheFileChangedStartsOver) {
     DL_DeleteTask(h);
 }
 
-TEST_F(EngineTest, KilledHostIsReplacedAndTheFileCompletes) {
+struct LostHostCase {
+    const char* label;
+    int signal;
+};
+
+class LostHosts : public EngineTest, public ::testing::WithParamInterface<LostHostCase> {};
+
+// A host that dies, or stops answering (SIGSTOP), is replaced and the task completes; every
+// call still answers within 2 s meanwhile, and the old host is ended and reaped.
+TEST_P(LostHosts, TheHostIsReplacedAndNoCallWaitsLong) {
     ServedFile file = SlowFile(4 * kMiB, 15);
     file.bytesPerSecond = 1024 * 1024;
     m_server->Serve("/f.bin", file);
     const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
     DL_StartTask(h);
     ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
-    // Let a progress record reach the disk, then kill the host without warning.
+    // Let a progress record reach the disk first.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     const int pid = FindHostPid();
     ASSERT_GT(pid, 0);
-    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    ASSERT_EQ(kill(pid, GetParam().signal), 0);
+    std::chrono::duration<double> longest{0};
+    const auto timed = [&longest](const std::function<void()>& call) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        longest = std::max<std::chrono::duration<double>>(longest,
+                                                          std::chrono::steady_clock::now() - start);
+    };
+    int32_t other = 0;
     TaskStatusInfo s{};
+    timed([&] { s = Query(h); });
+    timed([&] { other = Create(m_server->Url("/f.bin"), "other.bin"); });
+    timed([&] { DL_StopTask(h); });
+    timed([&] { DL_StartTask(h); });
+    timed([&] { DL_DeleteTask(other); });
+    for (int i = 0; i < 6; ++i) {
+        timed([&] { s = Query(h); });
+    }
+    EXPECT_LT(longest.count(), 2.0) << GetParam().label;
+    EXPECT_TRUE(WaitFor([pid] { return kill(pid, 0) != 0; })) << GetParam().label;
     ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
     EXPECT_NE(FindHostPid(), pid);
     EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
     DL_DeleteTask(h);
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, LostHosts,
+                         ::testing::Values(LostHostCase{"killed", SIGKILL},
+                                           LostHostCase{"stopped", SIGSTOP}),
+                         [](const ::testing::TestParamInfo<LostHostCase>& info) {
+                             return std::string(info.param.label);
+                         });
 
 // A host lost again and again while it is making progress is always replaced: the limit on
 // restarts is for hosts that die before doing any work.
@@ -629,44 +663,6 @@ TEST_F(EngineTest, HostKilledManyTimesWhileWorkingStillFinishes) {
     EXPECT_GE(kills, 6);
     TaskStatusInfo s{};
     ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
-    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
-    DL_DeleteTask(h);
-}
-
-// A host that stops answering (here: stopped by SIGSTOP) is treated like a lost one: every call
-// still answers within 2 s, the host is ended and replaced, and the task completes.
-TEST_F(EngineTest, StalledHostIsReplacedAndNoCallWaitsLong) {
-    ServedFile file = SlowFile(4 * kMiB, 18);
-    file.bytesPerSecond = 1024 * 1024;
-    m_server->Serve("/f.bin", file);
-    const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
-    DL_StartTask(h);
-    ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
-    const int pid = FindHostPid();
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(kill(pid, SIGSTOP), 0);
-    std::chrono::duration<double> longest{0};
-    const auto timed = [&longest](const std::function<void()>& call) {
-        const auto start = std::chrono::steady_clock::now();
-        call();
-        longest = std::max<std::chrono::duration<double>>(longest,
-                                                          std::chrono::steady_clock::now() - start);
-    };
-    int32_t other = 0;
-    TaskStatusInfo s{};
-    timed([&] { s = Query(h); });
-    timed([&] { other = Create(m_server->Url("/f.bin"), "other.bin"); });
-    timed([&] { DL_StopTask(h); });
-    timed([&] { DL_StartTask(h); });
-    timed([&] { DL_DeleteTask(other); });
-    for (int i = 0; i < 6; ++i) {
-        timed([&] { s = Query(h); });
-    }
-    EXPECT_LT(longest.count(), 2.0);
-    // The stopped host was ended (and reaped), a new one carries the task on.
-    EXPECT_TRUE(WaitFor([pid] { return kill(pid, 0) != 0; }));
-    ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
-    EXPECT_NE(FindHostPid(), pid);
     EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
     DL_DeleteTask(h);
 }
