@@ -4,6 +4,7 @@
 #include "file_names.h"
 #include "task_files.h"
 
+#include <cassert>
 #include <cerrno>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
@@ -42,6 +43,7 @@ DiskFlusher::~DiskFlusher() {
 }
 
 void DiskFlusher::Post(FlushJob job) {
+    assert(std::this_thread::get_id() == m_loop);
     {
         std::lock_guard lock(m_mutex);
         m_held.insert(FileId(job.dataFd));
@@ -51,6 +53,7 @@ void DiskFlusher::Post(FlushJob job) {
 }
 
 std::vector<FlushResult> DiskFlusher::TakeResults() {
+    assert(std::this_thread::get_id() == m_loop);
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t drained = read(m_wake, &count, sizeof count);
     std::lock_guard lock(m_mutex);

@@ -75,6 +75,7 @@ private:
     void Run();
     static FlushResult Execute(FlushJob& job);
 
+    std::thread::id m_loop = std::this_thread::get_id(); // the host loop, which made it
     int m_wake = -1;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
