@@ -2,9 +2,9 @@
 
 #include "runtime/encoding.h"
 #include "runtime/files.h"
-#include "runtime/text.h"
 #include "runtime/ui/controls.h"
 #include "share/file_list.h"
+#include "share/listing.h"
 
 namespace pandrel {
 
@@ -17,8 +17,9 @@ void SaveRecord(ProgramState& state) {
 }
 
 void LoadRecord(ProgramState& state) {
-    state.RecordText = Utf8ToText(ReadFile(RecordFilePath(state)));
-    state.RecordRowCount = CountOccurrences(state.RecordText, "<tr>");
+    const Listing listing = ListingOfRecord(Utf8ToText(ReadFile(RecordFilePath(state))));
+    state.RecordText = listing.text;
+    state.RecordRowCount = listing.rowCount;
 }
 
 void RestoreRecord(ProgramState& state) {

@@ -2,24 +2,14 @@
 
 #include "download/download_worker.h"
 #include "runtime/convert.h"
-#include "runtime/text.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "share/listing.h"
 
 namespace pandrel {
 namespace {
 
 constexpr const char* kFileList = "文件列表框";
-
-// The quoted value of the row's download anchor, without its quotes; empty when the anchor
-// is missing or the value shorter than its two quotes.
-Text LinkOfRow(const Text& row) {
-    const Text quoted = TextBetween(row, "href=", ">点我下载");
-    if (quoted.size() < 2) {
-        return {};
-    }
-    return quoted.substr(1, quoted.size() - 2);
-}
 
 } // namespace
 
@@ -32,11 +22,11 @@ void DownloadSelectedFile(ProgramState& state) {
     file.CurrentFileNumber = ToInt(GetCellText(kFileList, selected, 0));
     file.CurrentFileName = GetCellText(kFileList, selected, 1);
     file.CurrentFileSize = GetCellText(kFileList, selected, 2);
-    const Array<Text> pieces = SplitText(state.RecordText, "</tr>");
-    if (file.CurrentFileNumber < 1 || file.CurrentFileNumber > pieces.Count()) {
+    const std::optional<FileEntry> entry = ListingRow(state.RecordText, file.CurrentFileNumber);
+    if (!entry) {
         return;
     }
-    file.CurrentFileUrl = LinkOfRow(pieces[file.CurrentFileNumber]);
+    file.CurrentFileUrl = entry->link;
     state.SetCurrentFile(file);
     AddTaskRow(file);
     StartDownloadWorker(state);

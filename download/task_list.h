@@ -28,8 +28,8 @@ inline constexpr const char* kStateFinished = "已完成";
 inline constexpr const char* kStateFailed = "下载失败";
 
 // "下载该文件": makes the selected file of 文件列表框 the current file (its number, name and
-// size, and its link cut from that row of RecordText), appends its task row and starts a
-// worker. Nothing happens without a selection, or when the row's number names no piece of
+// size, and its link from that row of RecordText), appends its task row and starts a
+// worker. Nothing happens without a selection, or when the row's number names no row of
 // RecordText (the file list and the listing disagree).
 void DownloadSelectedFile(ProgramState& state);
 

@@ -1,28 +1,34 @@
-// A table body as a hostile parse service could send it, cut the way the file list cuts it:
-// the rows counted without regard to case, the body split at "</tr>" and each piece cut into
-// its cells. Cells are pieces of their row, never longer than it.
-#include <algorithm>
+// Text as a hostile parse service could send it, cut the way every reader cuts it: as a page
+// that may carry a listing, and as a listing read back from the record file. A page's listing
+// is a piece of the page; cells are pieces of the listing; the rows never outnumber the ones
+// claimed; and row k read alone is row k of the whole cut.
 #include <cstdint>
 
 #include "fuzz/support/fuzz_check.h"
-#include "runtime/text.h"
-#include "share/file_entry.h"
+#include "share/listing.h"
 
 using namespace pandrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const Text body(reinterpret_cast<const char*>(data), size);
-    const int count = CountOccurrences(body, "<tr>");
-    FUZZ_CHECK(count >= 0 && static_cast<std::size_t>(count) * 4 <= body.size());
-    const Array<Text> rows = SplitText(body, "</tr>");
-    const int used = std::min(count, rows.Count());
-    for (int i = 1; i <= used; ++i) {
-        const Text& row = rows[i];
-        const FileEntry entry = CutFileEntry(row);
-        FUZZ_CHECK(row.find(entry.name) != Text::npos);
-        FUZZ_CHECK(row.find(entry.size) != Text::npos);
-        FUZZ_CHECK(row.find(entry.link) != Text::npos);
-        FUZZ_CHECK(CutFileLink(row) == entry.link);
+    const Text input(reinterpret_cast<const char*>(data), size);
+    const Listing ofPage = ListingOfPage(input);
+    FUZZ_CHECK(ofPage.found ? input.find(ofPage.text) != Text::npos
+                            : ofPage.text.empty() && ofPage.rowCount == 0);
+
+    const Listing listing = ListingOfRecord(input);
+    FUZZ_CHECK(listing.rowCount >= 0 &&
+               static_cast<std::size_t>(listing.rowCount) * 4 <= listing.text.size());
+    const Array<FileEntry> rows = ListingRows(listing.text, listing.rowCount);
+    FUZZ_CHECK(rows.Count() <= listing.rowCount);
+    for (int i = 1; i <= rows.Count(); ++i) {
+        const FileEntry& entry = rows[i];
+        FUZZ_CHECK(listing.text.find(entry.name) != Text::npos);
+        FUZZ_CHECK(listing.text.find(entry.size) != Text::npos);
+        FUZZ_CHECK(listing.text.find(entry.link) != Text::npos);
+        const std::optional<FileEntry> alone = ListingRow(listing.text, i);
+        FUZZ_CHECK(alone && alone->name == entry.name && alone->size == entry.size &&
+                   alone->link == entry.link);
     }
+    FUZZ_CHECK(!ListingRow(listing.text, rows.Count() + 1) || rows.Count() == listing.rowCount);
     return 0;
 }

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <mutex>
 
-#include "runtime/array.h"
 #include "runtime/value_types.h"
 
 namespace pandrel {
@@ -33,11 +32,10 @@ struct CurrentFile {
 // The program-wide values. main owns one for the whole run and hands it to every handler;
 // a test makes a fresh one. Everything but the current file belongs to the UI thread.
 struct ProgramState {
-    // The listing of the last parse or record load: its table body, the count of "<tr>" in it
-    // and the body split at "</tr>" by the last fill of the file list.
+    // The listing of the last parse or record load, as the page carried it and the record file
+    // holds it, and the number of rows it claims. Its rows are read through share/listing.h.
     Text RecordText;
     std::int32_t RecordRowCount = 0;
-    Array<Text> RecordRows;
 
     // The share link of the last parse and the text it came from.
     Text ShareId;

@@ -4,15 +4,12 @@
 
 namespace pandrel {
 
-// One row of the listing as the file list shows it. The cells are cut by fixed markers,
-// case-sensitive, and kept as they stand (no trimming, no entity decoding); a missing marker
-// gives an empty cell.
+// One file of a listing, as the file list shows it. The cells are kept as the listing has
+// them: no trimming, no entity decoding; a cell the listing lacks is empty.
 struct FileEntry {
-    Text name; // between "<tr><td>" and the next "</td><td>"
-    Text size; // between the first "</td><td>" and the next "</td><td><a target"
-    Text link; // between "href=" and the next ">点我下载", less its first and last byte
+    Text name;
+    Text size;
+    Text link; // the file's download address
 };
-FileEntry CutFileEntry(const Text& row);
-Text CutFileLink(const Text& row);
 
 } // namespace pandrel

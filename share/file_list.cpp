@@ -16,6 +16,7 @@
 #include "runtime/ui/qt_text.h"
 #include "runtime/ui/shell.h"
 #include "runtime/ui/ui_thread.h"
+#include "share/listing.h"
 
 namespace pandrel {
 namespace {
@@ -68,10 +69,9 @@ bool IsTransient(const QWidget* widget) {
 } // namespace
 
 void FillFileList(ProgramState& state) {
-    state.RecordRows = SplitText(state.RecordText, "</tr>");
-    const int rows = std::min(state.RecordRowCount, state.RecordRows.Count());
-    for (int i = 1; i <= rows; ++i) {
-        const FileEntry entry = CutFileEntry(state.RecordRows[i]);
+    const Array<FileEntry> entries = ListingRows(state.RecordText, state.RecordRowCount);
+    for (int i = 1; i <= entries.Count(); ++i) {
+        const FileEntry& entry = entries[i];
         const int row = InsertRow(kFileList);
         SetCellText(kFileList, row, 0, ToText(std::int32_t{i}));
         SetCellText(kFileList, row, 1, entry.name);
@@ -86,15 +86,15 @@ void CopySelectedLink(ProgramState& state) {
         return;
     }
     const std::int32_t number = ToInt(GetCellText(kFileList, selected, 0));
-    const Array<Text> pieces = SplitText(state.RecordText, "</tr>");
-    if (number < 1 || number > pieces.Count()) {
+    const std::optional<FileEntry> entry = ListingRow(state.RecordText, number);
+    if (!entry) {
         return;
     }
     CurrentFile file;
     file.CurrentFileNumber = number;
     file.CurrentFileName = GetCellText(kFileList, selected, 1);
     file.CurrentFileSize = GetCellText(kFileList, selected, 2);
-    file.CurrentFileUrl = CutFileLink(pieces[number]);
+    file.CurrentFileUrl = entry->link;
     SetClipboardText(file.CurrentFileUrl);
     state.SetCurrentFile(file);
     ShowTimedMessage("已复制");

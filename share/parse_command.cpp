@@ -6,11 +6,11 @@
 #include "http/web_request.h"
 #include "runtime/convert.h"
 #include "runtime/encoding.h"
-#include "runtime/text.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/paint_while_waiting.h"
 #include "share/file_list.h"
+#include "share/listing.h"
 #include "share/regex_object.h"
 
 namespace pandrel {
@@ -28,21 +28,6 @@ std::atomic<std::chrono::milliseconds> g_parseTimeLimit{kParseTimeLimit};
 // When the fetches of a parse that starts now must have ended.
 std::chrono::steady_clock::time_point ParseDeadline() {
     return std::chrono::steady_clock::now() + g_parseTimeLimit.load();
-}
-
-// The table body of a page: set only when "<tbody>" is followed somewhere by "</tbody>". An
-// empty body (a share without files) is still a listing, unlike a page without one.
-struct TableBody {
-    bool found = false;
-    Text text;
-};
-
-TableBody CutTableBody(const Text& page) {
-    const int open = FindText(page, "<tbody>");
-    if (open == -1 || FindText(page, "</tbody>", open + 7) == -1) {
-        return {};
-    }
-    return {true, TextBetween(page, "<tbody>", "</tbody>")};
 }
 
 Text SuccessCaption(const ProgramState& state) {
@@ -97,13 +82,13 @@ bool FetchListing(ProgramState& state) {
         inTime = std::chrono::steady_clock::now() < deadline;
     });
     // A parse that ran out of time keeps the previous listing, whatever arrived before.
-    const TableBody body = inTime ? CutTableBody(page) : TableBody{};
-    if (body.found) {
-        state.RecordText = body.text;
-        state.RecordRowCount = CountOccurrences(state.RecordText, "<tr>");
+    const Listing listing = inTime ? ListingOfPage(page) : Listing{};
+    if (listing.found) {
+        state.RecordText = listing.text;
+        state.RecordRowCount = listing.rowCount;
     }
-    SetProperty(kDiagnosticBox, Property::Content, url + "\r\n" + raw + "\r\n" + body.text);
-    return body.found;
+    SetProperty(kDiagnosticBox, Property::Content, url + "\r\n" + raw + "\r\n" + listing.text);
+    return listing.found;
 }
 
 void FetchSampleListing(ProgramState& state) {
@@ -111,13 +96,13 @@ void FetchSampleListing(ProgramState& state) {
     const Text url = BuildParseRequestUrl(deployment.parseService,
                                           {deployment.sampleShare, deployment.sampleCode});
     const auto deadline = ParseDeadline();
-    Text listing;
+    Text listingPage;
     Text page;
     RunWhileWindowPaints([&] {
-        listing = Utf8ToText(FetchText(url, deadline));
+        listingPage = Utf8ToText(FetchText(url, deadline));
         page = Utf8ToText(FetchPageBytes(url, deadline));
     });
-    state.RecordText = TextBetween(listing, "<tbody>", "</tbody>");
+    state.RecordText = ListingOfPage(listingPage).text;
     SetProperty(kDiagnosticBox, Property::Content, page);
 }
 
