@@ -1,5 +1,6 @@
 #include "app/clipboard_watch.h"
 
+#include "runtime/control_names.h"
 #include "runtime/text.h"
 #include "runtime/ui/clipboard.h"
 #include "runtime/ui/controls.h"
@@ -7,8 +8,8 @@
 namespace pandrel {
 
 void ToggleClipboardWatch(ProgramState&) {
-    const bool checked = GetTruthProperty("选择框1", Property::Checked);
-    SetProperty("时钟1", Property::Interval, std::int32_t{checked ? 1000 : 0});
+    const bool checked = GetTruthProperty(kClipboardWatchBox, Property::Checked);
+    SetProperty(kClipboardTimer, Property::Interval, std::int32_t{checked ? 1000 : 0});
 }
 
 void WatchClipboard(ProgramState&) {
@@ -18,10 +19,10 @@ void WatchClipboard(ProgramState&) {
     if (FindText(GetClipboardText(), "提取码") == -1) {
         return;
     }
-    if (GetClipboardText() == GetTextProperty("编辑框1", Property::Content)) {
+    if (GetClipboardText() == GetTextProperty(kShareInputBox, Property::Content)) {
         return;
     }
-    SetProperty("编辑框1", Property::Content, GetClipboardText());
+    SetProperty(kShareInputBox, Property::Content, GetClipboardText());
 }
 
 } // namespace pandrel

@@ -16,6 +16,7 @@
 #include "download/download_worker.h"
 #include "download/task_commands.h"
 #include "download/task_list.h"
+#include "runtime/control_names.h"
 #include "runtime/ui/qt_text.h"
 #include "share/file_list.h"
 #include "share/parse_command.h"
@@ -110,24 +111,24 @@ bool Bind(QWidget& window, ProgramState& state, const EventBinding& line) {
 
 const std::vector<EventBinding>& EventTable() {
     static const std::vector<EventBinding> table = {
-        {"解析", Event::Clicked, nullptr, RunParseWithRecordFile, "RunParse"},
-        {"选择框1", Event::Clicked, nullptr, BIND(ToggleClipboardWatch)},
-        {"时钟1", Event::TimerTick, nullptr, BIND(WatchClipboard)},
-        {"文件列表框", Event::RightClick, nullptr, BIND(ShowFileMenu)},
-        {"列表框_任务信息", Event::RightClick, nullptr, BIND(ShowTaskMenu)},
-        {"标签1", Event::RightButtonPressed, nullptr, BIND(ShowAboutMenu)},
-        {"菜单", Event::ItemSelected, "下载该文件", BIND(DownloadSelectedFile)},
-        {"菜单", Event::ItemSelected, "复制下载链接", BIND(CopySelectedLink)},
-        {"菜单2", Event::ItemSelected, "暂停此任务", BIND(PauseSelectedTask)},
-        {"菜单2", Event::ItemSelected, "开始此任务", BIND(StartSelectedTask)},
-        {"菜单2", Event::ItemSelected, "删除此任务", BIND(DeleteSelectedTask)},
-        {"菜单3", Event::ItemSelected, "打开论坛地址", BIND(OpenForumPage)},
-        {"菜单3", Event::ItemSelected, "检测解析链接", BIND(OpenParseServicePage)},
-        {"按钮_开始下载", Event::Clicked, nullptr, BIND(StartDownloadWorker)},
-        {"按钮3", Event::Clicked, nullptr, BIND(SaveRecord)},
-        {"按钮4", Event::Clicked, nullptr, BIND(LoadRecord)},
-        {"按钮5", Event::Clicked, nullptr, BIND(FillFileList)},
-        {"加入下载列表", Event::Clicked, nullptr, BIND(FetchSampleListing)},
+        {kParseButton, Event::Clicked, nullptr, RunParseWithRecordFile, "RunParse"},
+        {kClipboardWatchBox, Event::Clicked, nullptr, BIND(ToggleClipboardWatch)},
+        {kClipboardTimer, Event::TimerTick, nullptr, BIND(WatchClipboard)},
+        {kFileList, Event::RightClick, nullptr, BIND(ShowFileMenu)},
+        {kTaskList, Event::RightClick, nullptr, BIND(ShowTaskMenu)},
+        {kAboutLabel, Event::RightButtonPressed, nullptr, BIND(ShowAboutMenu)},
+        {kFileMenu, Event::ItemSelected, "下载该文件", BIND(DownloadSelectedFile)},
+        {kFileMenu, Event::ItemSelected, "复制下载链接", BIND(CopySelectedLink)},
+        {kTaskMenu, Event::ItemSelected, "暂停此任务", BIND(PauseSelectedTask)},
+        {kTaskMenu, Event::ItemSelected, "开始此任务", BIND(StartSelectedTask)},
+        {kTaskMenu, Event::ItemSelected, "删除此任务", BIND(DeleteSelectedTask)},
+        {kAboutMenu, Event::ItemSelected, "打开论坛地址", BIND(OpenForumPage)},
+        {kAboutMenu, Event::ItemSelected, "检测解析链接", BIND(OpenParseServicePage)},
+        {kStartDownloadButton, Event::Clicked, nullptr, BIND(StartDownloadWorker)},
+        {kSaveRecordButton, Event::Clicked, nullptr, BIND(SaveRecord)},
+        {kLoadRecordButton, Event::Clicked, nullptr, BIND(LoadRecord)},
+        {kFillListButton, Event::Clicked, nullptr, BIND(FillFileList)},
+        {kSampleButton, Event::Clicked, nullptr, BIND(FetchSampleListing)},
     };
     return table;
 }

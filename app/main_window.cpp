@@ -8,6 +8,7 @@
 
 #include "app/event_binding.h"
 #include "app/window_texts.h"
+#include "runtime/control_names.h"
 #include "runtime/ui/control_registry.h"
 #include "runtime/ui/progress_delegate.h"
 #include "runtime/ui/qt_text.h"
@@ -31,6 +32,22 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
+// The control properties the handlers read or write, and no others.
+WindowControls MainWindowControls() {
+    return {{
+                {kMainWindow, Property::Width, false, true},
+                {kShareInputBox, Property::Content, true, true},
+                {kDiagnosticBox, Property::Content, false, true},
+                {kScanReportBox, Property::Content, false, true},
+                {kStatusLine, Property::Caption, true, true},
+                {kClipboardWatchBox, Property::Checked, true, false},
+                {kClipboardTimer, Property::Interval, false, true},
+                {kFileList, Property::SelectedRow, true, false},
+                {kTaskList, Property::SelectedRow, true, false},
+            },
+            kWorkLog};
+}
+
 } // namespace
 
 MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWindowForm>()) {
@@ -47,17 +64,17 @@ MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWind
     // The clipboard-watch timer is part of the template but not a widget, so it is made here;
     // it starts stopped.
     m_clipboardTimer = new QTimer(this);
-    m_clipboardTimer->setObjectName(QStringLiteral("时钟1"));
+    m_clipboardTimer->setObjectName(ToQString(kClipboardTimer));
 
     ApplyListSettings();
     // The "下载进度" cells keep their text and are drawn as a progress bar behind it.
-    m_ui->列表框_任务信息->setItemDelegateForColumn(2,
+    m_ui->列表框_任务信息->setItemDelegateForColumn(kProgressColumn,
                                                     new ProgressBarDelegate(m_ui->列表框_任务信息));
     m_ui->编辑框1->setText(ToQString(FormatHint(state.deployment.shareHost)));
     m_ui->编辑框1->setCursorPosition(0);
     m_ui->标签1->setText(ToQString(AboutText(FromQString(m_ui->标签1->text()), state.deployment)));
 
-    RegisterMainWindow(this);
+    RegisterMainWindow(this, MainWindowControls());
     BindEvents(*this, state);
 }
 

@@ -1,19 +1,20 @@
 #include "app/menu_handlers.h"
 
+#include "runtime/control_names.h"
 #include "runtime/ui/shell.h"
 
 namespace pandrel {
 
 void ShowFileMenu(ProgramState&) {
-    PopupMenu("菜单");
+    PopupMenu(kFileMenu);
 }
 
 void ShowTaskMenu(ProgramState&) {
-    PopupMenu("菜单2");
+    PopupMenu(kTaskMenu);
 }
 
 void ShowAboutMenu(ProgramState&) {
-    PopupMenu("菜单3");
+    PopupMenu(kAboutMenu);
 }
 
 void OpenForumPage(ProgramState& state) {

@@ -1,5 +1,6 @@
 #include "app/record_file.h"
 
+#include "runtime/control_names.h"
 #include "runtime/encoding.h"
 #include "runtime/files.h"
 #include "runtime/ui/controls.h"
@@ -25,7 +26,7 @@ void LoadRecord(ProgramState& state) {
 void RestoreRecord(ProgramState& state) {
     LoadRecord(state);
     FillFileList(state);
-    SetProperty("状态", Property::Caption, "已读取上次记录");
+    SetProperty(kStatusLine, Property::Caption, "已读取上次记录");
 }
 
 } // namespace pandrel

@@ -7,9 +7,9 @@
 #include "app/record_file.h"
 #include "app/window_texts.h"
 #include "download/engine_deployment.h"
+#include "runtime/control_names.h"
 #include "runtime/files.h"
 #include "runtime/processes.h"
-#include "runtime/ui/control_registry.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/work_log.h"
 
@@ -74,8 +74,8 @@ void EndLeftoverProcess(const Text& name, const LeftoverOwner& owner) {
 
 void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
     // Everything the template places from x = 728 on is out of view after this.
-    SetProperty(kMainWindowName, Property::Width, std::int32_t{730});
-    SetProperty("状态", Property::Caption, kFormatWarning);
+    SetProperty(kMainWindow, Property::Width, std::int32_t{730});
+    SetProperty(kStatusLine, Property::Caption, kFormatWarning);
     EndLeftoverProcess(steps.leftoverProcessName, OwnerOfThisCopy(state.RunDir));
 
     if (steps.deployEngine && !steps.deployEngine(state)) {

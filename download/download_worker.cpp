@@ -44,7 +44,7 @@ void StartDownloadWorker(ProgramState& state) {
             DownloadWorker(engine, control, job);
         });
     if (number > 0) {
-        SetProperty("编辑框2", Property::Content, ToText(number));
+        SetProperty(kDiagnosticBox, Property::Content, ToText(number));
     }
 }
 
@@ -69,7 +69,7 @@ void DownloadWorker(EngineApi& engine, const WorkerControl& control, const Worke
         }
     }
     AppendLog("任务：" + job.fileName + ScanEndText(worst), true);
-    SetProperty("编辑框3", Property::Content,
+    SetProperty(kScanReportBox, Property::Content,
                 ToText(std::int32_t{rows + 1}) + "-------------" +
                     ToText(std::int32_t{RowCount(kTaskList)}));
 }
@@ -81,7 +81,7 @@ TaskEnd RunTaskForRow(EngineApi& engine, const WorkerControl& control, const Wor
                           : end == TaskEnd::Deleted ? " 已删除"
                                                     : " 下载失败";
     if (end != TaskEnd::Abandoned) {
-        SetProperty("状态", Property::Caption, "任务：" + job.fileName + caption);
+        SetProperty(kStatusLine, Property::Caption, "任务：" + job.fileName + caption);
     }
     return end;
 }

@@ -7,11 +7,6 @@
 #include "share/listing.h"
 
 namespace pandrel {
-namespace {
-
-constexpr const char* kFileList = "文件列表框";
-
-} // namespace
 
 void DownloadSelectedFile(ProgramState& state) {
     const int selected = GetIntegerProperty(kFileList, Property::SelectedRow);
@@ -19,9 +14,9 @@ void DownloadSelectedFile(ProgramState& state) {
         return;
     }
     CurrentFile file;
-    file.CurrentFileNumber = ToInt(GetCellText(kFileList, selected, 0));
-    file.CurrentFileName = GetCellText(kFileList, selected, 1);
-    file.CurrentFileSize = GetCellText(kFileList, selected, 2);
+    file.CurrentFileNumber = ToInt(GetCellText(kFileList, selected, kFileNumberColumn));
+    file.CurrentFileName = GetCellText(kFileList, selected, kFileNameColumn);
+    file.CurrentFileSize = GetCellText(kFileList, selected, kFileSizeColumn);
     const std::optional<FileEntry> entry = ListingRow(state.RecordText, file.CurrentFileNumber);
     if (!entry) {
         return;

@@ -2,23 +2,13 @@
 
 #include <cstdint>
 
+#include "runtime/control_names.h"
 #include "runtime/program_state.h"
 
 namespace pandrel {
 
-// The task list 列表框_任务信息 is the only store of tasks: one row per task, never removed,
-// not saved. The engine's handle lives in the row's "句柄编号" cell as decimal text.
-inline constexpr const char* kTaskList = "列表框_任务信息";
-
-enum TaskColumn : int {
-    kNameColumn = 0,     // "文件名称"
-    kSizeColumn = 1,     // "文件大小"
-    kProgressColumn = 2, // "下载进度"
-    kSpeedColumn = 3,    // "网络速度"
-    kAmountColumn = 4,   // "已经下载"
-    kStateColumn = 5,    // "状态"
-    kHandleColumn = 6,   // "句柄编号"
-};
+// The task list 列表框_任务信息 (kTaskList) is the only store of tasks: one row per task, never
+// removed, not saved. The engine's handle lives in the row's "句柄编号" cell as decimal text.
 
 // The texts of the "状态" cell; empty until a worker comes to the row.
 inline constexpr const char* kStateDownloading = "正在下载";

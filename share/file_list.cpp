@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "runtime/control_names.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 #include "runtime/ui/clipboard.h"
@@ -20,8 +21,6 @@
 
 namespace pandrel {
 namespace {
-
-constexpr const char* kFileList = "文件列表框";
 
 struct ButtonChoice {
     QMessageBox::StandardButton button;
@@ -73,10 +72,10 @@ void FillFileList(ProgramState& state) {
     for (int i = 1; i <= entries.Count(); ++i) {
         const FileEntry& entry = entries[i];
         const int row = InsertRow(kFileList);
-        SetCellText(kFileList, row, 0, ToText(std::int32_t{i}));
-        SetCellText(kFileList, row, 1, entry.name);
-        SetCellText(kFileList, row, 2, entry.size);
-        SetCellText(kFileList, row, 3, entry.link);
+        SetCellText(kFileList, row, kFileNumberColumn, ToText(std::int32_t{i}));
+        SetCellText(kFileList, row, kFileNameColumn, entry.name);
+        SetCellText(kFileList, row, kFileSizeColumn, entry.size);
+        SetCellText(kFileList, row, kFileLinkColumn, entry.link);
     }
 }
 
@@ -85,20 +84,20 @@ void CopySelectedLink(ProgramState& state) {
     if (selected == -1) {
         return;
     }
-    const std::int32_t number = ToInt(GetCellText(kFileList, selected, 0));
+    const std::int32_t number = ToInt(GetCellText(kFileList, selected, kFileNumberColumn));
     const std::optional<FileEntry> entry = ListingRow(state.RecordText, number);
     if (!entry) {
         return;
     }
     CurrentFile file;
     file.CurrentFileNumber = number;
-    file.CurrentFileName = GetCellText(kFileList, selected, 1);
-    file.CurrentFileSize = GetCellText(kFileList, selected, 2);
+    file.CurrentFileName = GetCellText(kFileList, selected, kFileNameColumn);
+    file.CurrentFileSize = GetCellText(kFileList, selected, kFileSizeColumn);
     file.CurrentFileUrl = entry->link;
     SetClipboardText(file.CurrentFileUrl);
     state.SetCurrentFile(file);
     ShowTimedMessage("已复制");
-    SetProperty("状态", Property::Caption, "已复制!");
+    SetProperty(kStatusLine, Property::Caption, "已复制!");
 }
 
 int ShowTimedMessage(const Text& text, int style, std::optional<Text> caption, QWidget* owner,

@@ -4,6 +4,7 @@
 
 #include "http/page_fetch.h"
 #include "http/web_request.h"
+#include "runtime/control_names.h"
 #include "runtime/convert.h"
 #include "runtime/encoding.h"
 #include "runtime/ui/controls.h"
@@ -16,10 +17,6 @@
 namespace pandrel {
 namespace {
 
-constexpr const char* kInputBox = "编辑框1";
-constexpr const char* kDiagnosticBox = "编辑框2";
-constexpr const char* kStatus = "状态";
-constexpr const char* kFileList = "文件列表框";
 constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
 constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
 
@@ -46,24 +43,24 @@ Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
 }
 
 void RunParse(ProgramState& state, const ParseHooks& hooks) {
-    state.ShareInputText = GetTextProperty(kInputBox, Property::Content);
+    state.ShareInputText = GetTextProperty(kShareInputBox, Property::Content);
     const ShareLink link = ExtractShareLink(state.ShareInputText, state.deployment.shareHost);
     state.ShareId = link.id;
     state.ShareCode = link.code;
     if (link.id.empty()) {
         // Asking the service about an empty share would only replace the listing with nothing.
-        SetProperty(kStatus, Property::Caption, kNoShareLink);
+        SetProperty(kStatusLine, Property::Caption, kNoShareLink);
         return;
     }
-    SetProperty(kStatus, Property::Caption, "正在解析：" + state.ShareInputText);
+    SetProperty(kStatusLine, Property::Caption, "正在解析：" + state.ShareInputText);
     state.ParseRequestUrl = BuildParseRequestUrl(state.deployment.parseService, link);
     if (!FetchListing(state)) {
-        SetProperty(kStatus, Property::Caption, kNoListing);
+        SetProperty(kStatusLine, Property::Caption, kNoListing);
         return;
     }
     // The old rows go only now that the new listing is in hand.
     DeleteAllRows(kFileList);
-    SetProperty(kStatus, Property::Caption, SuccessCaption(state));
+    SetProperty(kStatusLine, Property::Caption, SuccessCaption(state));
     if (hooks.saveRecord != nullptr) {
         hooks.saveRecord(state);
     }

@@ -8,28 +8,35 @@
 namespace pandrel {
 namespace {
 
-QPointer<QWidget>& Window() {
-    static QPointer<QWidget> window;
-    return window;
+// The one window the control services serve. Process-wide because the services are plain
+// procedures called from every layer and thread; touched on the UI thread only.
+struct Registration {
+    QPointer<QWidget> window;
+    WindowControls controls;
+};
+
+Registration& Registered() {
+    static Registration registration;
+    return registration;
 }
 
 } // namespace
 
-void RegisterMainWindow(QWidget* window) {
-    Window() = window;
+void RegisterMainWindow(QWidget* window, WindowControls controls) {
+    Registered() = {window, std::move(controls)};
 }
 
-QWidget* RegisteredMainWindow() {
-    return Window().data();
+const WindowControls& RegisteredControls() {
+    return Registered().controls;
 }
 
 QObject* FindControl(const Text& name) {
-    QWidget* window = Window().data();
+    QWidget* window = Registered().window.data();
     if (window == nullptr) {
         return nullptr;
     }
     const QString wanted = ToQString(name);
-    if (window->objectName() == wanted || name == kMainWindowName) {
+    if (window->objectName() == wanted) {
         return window;
     }
     QObject* found = window->findChild<QObject*>(wanted);

@@ -19,30 +19,10 @@ namespace {
 
 enum class Access { Read, Write };
 
-struct PropertyPair {
-    const char* control;
-    Property property;
-    bool readable;
-    bool writable;
-};
-
-// Exactly the pairs the program uses.
-constexpr PropertyPair kPairs[] = {
-    {kMainWindowName, Property::Width, false, true},
-    {"编辑框1", Property::Content, true, true},
-    {"编辑框2", Property::Content, false, true},
-    {"编辑框3", Property::Content, false, true},
-    {"状态", Property::Caption, true, true},
-    {"选择框1", Property::Checked, true, false},
-    {"时钟1", Property::Interval, false, true},
-    {"文件列表框", Property::SelectedRow, true, false},
-    {"列表框_任务信息", Property::SelectedRow, true, false},
-};
-
 bool Allowed(const Text& control, Property property, Access access) {
-    for (const PropertyPair& pair : kPairs) {
-        if (control == pair.control && property == pair.property) {
-            return access == Access::Read ? pair.readable : pair.writable;
+    for (const PropertyUse& use : RegisteredControls().properties) {
+        if (control == use.control && property == use.property) {
+            return access == Access::Read ? use.readable : use.writable;
         }
     }
     qWarning("control property not used by the program: %s (%d, %s)", control.c_str(),
@@ -207,18 +187,20 @@ void Write(const Text& name, Property property, const PropertyValue& value) {
 
 } // namespace
 
+// The check runs on the UI thread, where the window registers what it serves.
 PropertyValue GetProperty(const Text& control, Property property) {
-    if (!Allowed(control, property, Access::Read)) {
-        return EmptyValueOf(property);
-    }
-    return RunOnUiThread([control, property] { return Read(control, property); });
+    return RunOnUiThread([control, property] {
+        return Allowed(control, property, Access::Read) ? Read(control, property)
+                                                        : EmptyValueOf(property);
+    });
 }
 
 void SetProperty(const Text& control, Property property, const PropertyValue& value) {
-    if (!Allowed(control, property, Access::Write)) {
-        return;
-    }
-    RunOnUiThread([control, property, value] { Write(control, property, value); });
+    RunOnUiThread([control, property, value] {
+        if (Allowed(control, property, Access::Write)) {
+            Write(control, property, value);
+        }
+    });
 }
 
 Text GetTextProperty(const Text& control, Property property) {

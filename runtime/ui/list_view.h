@@ -4,11 +4,11 @@
 
 namespace pandrel {
 
-// Rows and cells of the three lists (文件列表框, 列表框_任务信息, 列表框_工作日志), addressed
-// by 0-based row and column. A cell holds text only. A row or column that does not exist is
-// read as the empty text and ignored on write; no operation reports an error. Every call may
-// come from any thread; off the UI thread it runs there and blocks the caller, so two threads
-// changing the same cell leave the value of the later call.
+// Rows and cells of the window's lists, found by name and addressed by 0-based row and
+// column. A cell holds text only. A row or column that does not exist is read as the empty
+// text and ignored on write; no operation reports an error. Every call may come from any
+// thread; off the UI thread it runs there and blocks the caller, so two threads changing the
+// same cell leave the value of the later call.
 
 int RowCount(const Text& list);
 

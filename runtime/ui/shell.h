@@ -6,10 +6,10 @@
 
 namespace pandrel {
 
-// Shows one of the window's menus ("菜单", "菜单2", "菜单3") as a popup owned by the main
-// window, its top-left corner 3 pixels right of and below the pointer, or at (x, y) in screen
-// pixels when both are given. Returns when the menu has closed; the chosen item's handler runs
-// after that, on the UI thread. A menu near a screen edge is moved so it is wholly shown.
+// Shows one of the window's menus, found by name, as a popup owned by the main window, its
+// top-left corner 3 pixels right of and below the pointer, or at (x, y) in screen pixels when
+// both are given. Returns when the menu has closed; the chosen item's handler runs after that,
+// on the UI thread. A menu near a screen edge is moved so it is wholly shown.
 void PopupMenu(const Text& menu, std::optional<int> x = std::nullopt,
                std::optional<int> y = std::nullopt);
 

@@ -2,6 +2,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/convert.h"
+#include "runtime/ui/control_registry.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/ui_thread.h"
 
@@ -20,9 +21,13 @@ void AppendLog(const Text& message, bool stamp) {
     // One hop for both steps, so rows of two threads cannot trade places between the insert
     // and the scroll.
     RunOnUiThread([line] {
-        const int row = InsertRow("列表框_工作日志", -1, line);
+        const Text& log = RegisteredControls().workLog;
+        if (log.empty()) {
+            return;
+        }
+        const int row = InsertRow(log, -1, line);
         if (row >= 0) {
-            EnsureVisible("列表框_工作日志", row);
+            EnsureVisible(log, row);
         }
     });
 }

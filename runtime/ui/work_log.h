@@ -4,9 +4,9 @@
 
 namespace pandrel {
 
-// Appends one row to the work log list 列表框_工作日志 and scrolls it into view. With `stamp`
-// set and a non-empty message the row reads "{ HH:MM:SS } " + message in local time;
-// otherwise it is the message itself. Any thread may call it.
+// Appends one row to the work log (the list the window registered for it) and scrolls it into
+// view. With `stamp` set and a non-empty message the row reads "{ HH:MM:SS } " + message in
+// local time; otherwise it is the message itself. Any thread may call it.
 void AppendLog(const Text& message, bool stamp);
 
 // The row AppendLog writes for a message at the given local time of day.

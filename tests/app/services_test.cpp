@@ -1,27 +1,21 @@
-// The control services against the real window: properties, list rows and cells, the timer
-// rules, the work log, calls from a worker thread, the browser and the deployment values.
+// The control services as the real window registers them, the browser and the deployment
+// values. The services' own rules are tested against a window of the test's own in
+// tests/runtime.
 
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
-#include <QTimer>
-#include <QTreeWidget>
 #include <QUrl>
 
 #include <fstream>
-#include <thread>
 
 #include "runtime/ui/controls.h"
 #include "runtime/ui/deployment_loader.h"
-#include "runtime/ui/list_view.h"
-#include "runtime/ui/work_log.h"
 #include "window_fixture.h"
 
 using namespace pandrel;
 
 namespace {
-
-constexpr const char* kTasks = "列表框_任务信息";
 
 class UrlCatcher : public QObject {
     Q_OBJECT
@@ -32,82 +26,6 @@ public slots:
 };
 
 } // namespace
-
-TEST_F(WindowTest, SelectedRowIsMinusOneWithoutASelection) {
-    StartWindow();
-    EXPECT_EQ(GetIntegerProperty(kTasks, Property::SelectedRow), -1);
-    for (int i = 0; i < 3; ++i) {
-        InsertRow(kTasks);
-    }
-    auto* list = Control<QTreeWidget>(kTasks);
-    list->setCurrentItem(list->topLevelItem(2));
-    EXPECT_EQ(GetIntegerProperty(kTasks, Property::SelectedRow), 2);
-    DeleteAllRows(kTasks);
-    EXPECT_EQ(RowCount(kTasks), 0);
-    EXPECT_EQ(GetIntegerProperty(kTasks, Property::SelectedRow), -1);
-}
-
-TEST_F(WindowTest, InsertRowPlacesRowsAndCellsReadBack) {
-    StartWindow();
-    const struct {
-        int position;
-        const char* caption;
-        int expectedIndex;
-    } inserts[] = {{-1, "a", 0}, {-1, "b", 1}, {-5, "c", 2}, {0, "first", 0}, {99, "last", 4}};
-    for (const auto& insert : inserts) {
-        EXPECT_EQ(InsertRow(kTasks, insert.position, insert.caption), insert.expectedIndex)
-            << insert.caption;
-    }
-    const char* order[] = {"first", "a", "b", "c", "last"};
-    for (int row = 0; row < 5; ++row) {
-        EXPECT_EQ(GetCellText(kTasks, row), order[row]);
-        EXPECT_EQ(GetCellText(kTasks, row, 1), "") << "other columns start empty";
-    }
-
-    const Text handle = "123456789";
-    const Text longText(3000, 'x');
-    SetCellText(kTasks, 1, 6, handle);
-    SetCellText(kTasks, 1, 4, longText);
-    SetCellText(kTasks, 1, 7, "no such column");
-    SetCellText(kTasks, 9, 0, "no such row");
-    SetCellText(kTasks, -1, 0, "no such row");
-    EXPECT_EQ(GetCellText(kTasks, 1, 6), handle);
-    EXPECT_EQ(GetCellText(kTasks, 1, 4), longText);
-    EXPECT_EQ(GetCellText(kTasks, 1, 7), "");
-    EXPECT_EQ(GetCellText(kTasks, 9, 0), "");
-    EXPECT_EQ(GetCellText(kTasks, -1, 0), "");
-    EXPECT_EQ(RowCount(kTasks), 5);
-    EXPECT_EQ(InsertRow("不存在的列表"), -1);
-}
-
-TEST_F(WindowTest, TimerIntervalRules) {
-    StartWindow();
-    auto* timer = Control<QTimer>("时钟1");
-    int ticks = 0;
-    QObject::connect(timer, &QTimer::timeout, timer, [&ticks] { ++ticks; });
-
-    SetProperty("时钟1", Property::Interval, std::int32_t{300});
-    ASSERT_TRUE(timer->isActive());
-    WaitFor([] { return false; }, std::chrono::milliseconds(200), PumpEvents);
-    const int left = timer->remainingTime();
-    // The same value again must not restart the period that is running.
-    SetProperty("时钟1", Property::Interval, std::int32_t{300});
-    EXPECT_LE(timer->remainingTime(), left);
-    EXPECT_TRUE(WaitFor([&] { return ticks > 0; }, std::chrono::seconds(2), PumpEvents));
-
-    SetProperty("时钟1", Property::Interval, std::int32_t{500});
-    EXPECT_EQ(timer->interval(), 500);
-    EXPECT_GT(timer->remainingTime(), 300) << "a new value restarts the period";
-
-    for (std::int32_t stop : {0, -20}) {
-        SetProperty("时钟1", Property::Interval, std::int32_t{400});
-        SetProperty("时钟1", Property::Interval, stop);
-        EXPECT_FALSE(timer->isActive()) << stop;
-    }
-    const int before = ticks;
-    WaitFor([] { return false; }, std::chrono::milliseconds(700), PumpEvents);
-    EXPECT_EQ(ticks, before) << "a stopped timer ticks no more";
-}
 
 TEST_F(WindowTest, OnlyTheListedPropertyPairsAreServed) {
     StartWindow();
@@ -141,67 +59,6 @@ TEST_F(WindowTest, OnlyTheListedPropertyPairsAreServed) {
             EXPECT_EQ(status->textFormat(), Qt::PlainText);
         }
     }
-}
-
-TEST_F(WindowTest, WorkerThreadWritesCellsThroughTheUiThread) {
-    StartWindow();
-    constexpr int kRows = 40;
-    std::atomic<bool> done{false};
-    std::atomic<int> mismatches{0};
-    std::thread worker([&] {
-        for (int i = 0; i < kRows; ++i) {
-            const int row = InsertRow(kTasks, -1, "task" + std::to_string(i));
-            for (int column = 1; column < 7; ++column) {
-                const Text text = std::to_string(i) + ":" + std::to_string(column);
-                SetCellText(kTasks, row, column, text);
-                if (GetCellText(kTasks, row, column) != text) {
-                    ++mismatches;
-                }
-            }
-            SetProperty("状态", Property::Caption, "row " + std::to_string(i));
-            AppendLog("worker row " + std::to_string(i), true);
-        }
-        done = true;
-    });
-    // The UI thread keeps handling events, as it does while a download runs.
-    const bool finished =
-        WaitFor([&] { return done.load(); }, std::chrono::seconds(30), PumpEvents);
-    worker.join();
-    ASSERT_TRUE(finished);
-    EXPECT_EQ(mismatches.load(), 0);
-    EXPECT_EQ(RowCount(kTasks), kRows);
-    EXPECT_EQ(GetCellText(kTasks, kRows - 1, 6), std::to_string(kRows - 1) + ":6");
-    EXPECT_EQ(RowCount("列表框_工作日志"), kRows);
-}
-
-TEST(WorkLog, LineFormat) {
-    const struct {
-        const char* message;
-        bool stamp;
-        int hour, minute, second;
-        const char* line;
-    } cases[] = {
-        {"释放完成", true, 9, 5, 3, "{ 09:05:03 } 释放完成"},
-        {"late", true, 23, 59, 59, "{ 23:59:59 } late"},
-        {"plain", false, 9, 5, 3, "plain"},
-        {"", true, 9, 5, 3, ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(LogLine(c.message, c.stamp, c.hour, c.minute, c.second), c.line);
-    }
-}
-
-TEST_F(WindowTest, AppendLogAddsAStampedRow) {
-    StartWindow();
-    AppendLog("第一行", true);
-    AppendLog("第二行", false);
-    ASSERT_EQ(RowCount("列表框_工作日志"), 2);
-    const Text first = GetCellText("列表框_工作日志", 0);
-    ASSERT_EQ(first.size(), Text("{ 00:00:00 } 第一行").size());
-    EXPECT_TRUE(first.starts_with("{ ") && first.substr(4, 1) == ":" &&
-                first.ends_with(" } 第一行"))
-        << first;
-    EXPECT_EQ(GetCellText("列表框_工作日志", 1), "第二行");
 }
 
 TEST_F(WindowTest, MenuItemsOpenTheDeploymentAddresses) {

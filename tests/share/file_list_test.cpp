@@ -45,7 +45,7 @@ protected:
         list->setColumnCount(4);
         auto* status = new QLabel(m_window.get());
         status->setObjectName(QStringLiteral("状态"));
-        RegisterMainWindow(m_window.get());
+        RegisterMainWindow(m_window.get(), {});
     }
     void TearDown() override { m_window.reset(); }
 
