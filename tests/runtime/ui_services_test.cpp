@@ -1,6 +1,6 @@
-// The control, list-view and work-log services against a window the test builds itself, with
-// names the program never uses: the services serve whatever the window registers and nothing
-// else.
+// The window services against a window the test builds itself, with names the program never
+// uses: the control, list-view and work-log services serve whatever the window registers and
+// nothing else; the self-closing message box and the window search.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -16,9 +18,13 @@
 #include <memory>
 #include <thread>
 
+#include <unistd.h>
+
 #include "runtime/ui/control_registry.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "runtime/ui/process_window.h"
+#include "runtime/ui/timed_message.h"
 #include "runtime/ui/work_log.h"
 #include "support/wait_for.h"
 
@@ -66,6 +72,7 @@ protected:
         Application();
         m_window = std::make_unique<QWidget>();
         m_window->setObjectName(QString::fromUtf8(kWindow));
+        m_window->setWindowTitle(QStringLiteral("测试窗口 v2"));
         Make<QLineEdit>(kLine);
         Make<QPlainTextEdit>(kBox);
         Make<QLabel>(kCaption);
@@ -278,4 +285,37 @@ TEST_F(UiServicesTest, AppendLogAddsAStampedRowToTheRegisteredLog) {
     AppendLog("无处可写", true);
     EXPECT_EQ(RowCount(kLog), 2) << "a window without a work log gets no rows";
     EXPECT_EQ(RowCount(kList), 0);
+}
+
+TEST_F(UiServicesTest, TimedMessageClosesItselfOrAnswersTheButton) {
+    EXPECT_EQ(ShowTimedMessage("自动关闭", 0, std::nullopt, nullptr, 150), kMessageTimedOut - 1);
+
+    QString title;
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, &clicker, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    clicker.start(20);
+    EXPECT_EQ(ShowTimedMessage("要继续吗", 4, std::nullopt, nullptr, 5000), 6); // No = 7
+    EXPECT_EQ(title, QStringLiteral("友情提醒"));
+}
+
+TEST_F(UiServicesTest, FindProcessWindowFiltersTheProgramsWindows) {
+    const struct {
+        const char* title;
+        const char* className;
+        bool found;
+    } cases[] = {
+        {"", "", true},         {"测试", "", true},   {"", "QWidget", true},
+        {"v2", "Widget", true}, {"Other", "", false}, {"测试", "QDialog", false},
+    };
+    for (const auto& c : cases) {
+        QWidget* found = FindProcessWindow(getpid(), c.title, c.className, 500);
+        EXPECT_EQ(found, c.found ? m_window.get() : nullptr) << c.title << " " << c.className;
+    }
+    EXPECT_EQ(FindProcessWindow(getpid() + 1, {}, {}, std::nullopt), nullptr)
+        << "another process has no windows here, and the default limit must not be waited";
 }

@@ -1,16 +1,11 @@
-// The file list: filling it from a listing, the self-closing message box and the window walk.
-// A bare window with the two controls these commands use stands in for the main window.
+// The file list: filling it from a listing. A bare window with the two controls the fill and
+// the copy-link command use stands in for the main window.
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
-#include <QMessageBox>
-#include <QTimer>
 #include <QTreeWidget>
-
-#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -19,7 +14,6 @@
 #include "runtime/ui/control_registry.h"
 #include "runtime/ui/list_view.h"
 #include "share/file_list.h"
-#include "support/wait_for.h"
 
 using namespace pandrel;
 
@@ -39,7 +33,6 @@ protected:
         Application();
         m_window = std::make_unique<QWidget>();
         m_window->setObjectName(QStringLiteral("主窗口"));
-        m_window->setWindowTitle(QStringLiteral("Pandrel  v1.3"));
         auto* list = new QTreeWidget(m_window.get());
         list->setObjectName(QStringLiteral("文件列表框"));
         list->setColumnCount(4);
@@ -123,38 +116,4 @@ TEST_F(FileListTest, FillAppendsToTheRowsAlreadyThere) {
     ASSERT_EQ(RowCount("文件列表框"), 4);
     EXPECT_EQ(GetCellText("文件列表框", 2, 0), "1");
     EXPECT_EQ(GetCellText("文件列表框", 3, 1), "b");
-}
-
-TEST_F(FileListTest, TimedMessageClosesItselfOrAnswersTheButton) {
-    EXPECT_EQ(ShowTimedMessage("自动关闭", 0, std::nullopt, nullptr, 150), kMessageTimedOut - 1);
-
-    QString title;
-    QTimer clicker;
-    QObject::connect(&clicker, &QTimer::timeout, &clicker, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            title = box->windowTitle();
-            box->button(QMessageBox::No)->click();
-        }
-    });
-    clicker.start(20);
-    EXPECT_EQ(ShowTimedMessage("要继续吗", 4, std::nullopt, nullptr, 5000), 6); // No = 7
-    EXPECT_EQ(title, QStringLiteral("友情提醒"));
-}
-
-TEST_F(FileListTest, FindProcessWindowFiltersTheProgramsWindows) {
-    m_window->show();
-    const struct {
-        const char* title;
-        const char* className;
-        bool found;
-    } cases[] = {
-        {"", "", true},           {"Pandrel", "", true}, {"", "QWidget", true},
-        {"v1.3", "Widget", true}, {"Other", "", false},  {"Pandrel", "QDialog", false},
-    };
-    for (const auto& c : cases) {
-        QWidget* found = FindProcessWindow(getpid(), c.title, c.className, 500);
-        EXPECT_EQ(found, c.found ? m_window.get() : nullptr) << c.title << " " << c.className;
-    }
-    EXPECT_EQ(FindProcessWindow(getpid() + 1, {}, {}, std::nullopt), nullptr)
-        << "another process has no windows here, and the default limit must not be waited";
 }
