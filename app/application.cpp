@@ -26,7 +26,6 @@ Application::Application(const Text& runDir) {
     InstallFatalErrorPresenter();
     m_state.RunDir = runDir;
     m_state.deployment = LoadDeployment(runDir);
-    m_state.Downloads = &m_downloads;
 }
 
 Application::~Application() {
@@ -35,7 +34,7 @@ Application::~Application() {
 }
 
 void Application::Start(const StartupSteps& steps) {
-    m_window = std::make_unique<MainWindow>(m_state);
+    m_window = std::make_unique<MainWindow>(m_state, &m_downloads);
     // Start-up runs before the window is first shown, as inside its created event: the
     // window appears already narrowed and filled.
     OnMainWindowCreated(m_state, steps);

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <type_traits>
 
 #include "app/clipboard_watch.h"
 #include "app/menu_handlers.h"
@@ -24,7 +25,17 @@
 namespace pandrel {
 namespace {
 
-#define BIND(handler) handler, #handler
+// A command of the layers below as a handler: the download commands take the engine and its
+// workers beside the program's values, the others the values alone.
+template <auto Command> void Run(const HandlerContext& context) {
+    if constexpr (std::is_invocable_v<decltype(Command), ProgramState&, DownloadManager*>) {
+        Command(context.state, context.downloads);
+    } else {
+        Command(context.state);
+    }
+}
+
+#define BIND(command) &Run<&command>, #command
 
 // Runs an action when the right mouse button goes down over the watched widget; on release
 // would be too late for the about label.
@@ -62,13 +73,13 @@ QAction* MenuItem(QMenu* menu, const char* caption) {
     return nullptr;
 }
 
-bool Bind(QWidget& window, ProgramState& state, const EventBinding& line) {
+bool Bind(QWidget& window, const HandlerContext& context, const EventBinding& line) {
     QObject* control = window.findChild<QObject*>(ToQString(line.control));
     if (control == nullptr) {
         return false;
     }
     const Handler handler = line.handler;
-    auto run = [&state, handler] { handler(state); };
+    auto run = [context, handler] { handler(context); };
     switch (line.event) {
     case Event::Clicked:
         if (auto* button = qobject_cast<QAbstractButton*>(control)) {
@@ -111,7 +122,7 @@ bool Bind(QWidget& window, ProgramState& state, const EventBinding& line) {
 
 const std::vector<EventBinding>& EventTable() {
     static const std::vector<EventBinding> table = {
-        {kParseButton, Event::Clicked, nullptr, RunParseWithRecordFile, "RunParse"},
+        {kParseButton, Event::Clicked, nullptr, &Run<&RunParseWithRecordFile>, "RunParse"},
         {kClipboardWatchBox, Event::Clicked, nullptr, BIND(ToggleClipboardWatch)},
         {kClipboardTimer, Event::TimerTick, nullptr, BIND(WatchClipboard)},
         {kFileList, Event::RightClick, nullptr, BIND(ShowFileMenu)},
@@ -133,9 +144,10 @@ const std::vector<EventBinding>& EventTable() {
     return table;
 }
 
-void BindEvents(QWidget& window, ProgramState& state) {
+void BindEvents(QWidget& window, ProgramState& state, DownloadManager* downloads) {
+    const HandlerContext context{state, downloads};
     for (const EventBinding& line : EventTable()) {
-        if (!Bind(window, state, line)) {
+        if (!Bind(window, context, line)) {
             qWarning("event binding failed: %s -> %s", line.control, line.handlerName);
         }
     }

@@ -8,7 +8,16 @@
 
 namespace pandrel {
 
-using Handler = void (*)(ProgramState& state);
+class DownloadManager;
+
+// What every handler is handed: the program's values, and the engine with its download
+// workers (null when there is none: the download commands then start nothing).
+struct HandlerContext {
+    ProgramState& state;
+    DownloadManager* downloads;
+};
+
+using Handler = void (*)(const HandlerContext& context);
 
 enum class Event {
     Clicked,            // a button or the check box was clicked
@@ -33,6 +42,6 @@ const std::vector<EventBinding>& EventTable();
 
 // Connects each line of the table to the controls of `window`. A line whose control cannot
 // be found is reported on stderr and skipped.
-void BindEvents(QWidget& window, ProgramState& state);
+void BindEvents(QWidget& window, ProgramState& state, DownloadManager* downloads);
 
 } // namespace pandrel

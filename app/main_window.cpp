@@ -50,7 +50,8 @@ WindowControls MainWindowControls() {
 
 } // namespace
 
-MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWindowForm>()) {
+MainWindow::MainWindow(ProgramState& state, DownloadManager* downloads)
+    : m_ui(std::make_unique<Ui::MainWindowForm>()) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -75,7 +76,7 @@ MainWindow::MainWindow(ProgramState& state) : m_ui(std::make_unique<Ui::MainWind
     m_ui->标签1->setText(ToQString(AboutText(FromQString(m_ui->标签1->text()), state.deployment)));
 
     RegisterMainWindow(this, MainWindowControls());
-    BindEvents(*this, state);
+    BindEvents(*this, state, downloads);
 }
 
 MainWindow::~MainWindow() = default;

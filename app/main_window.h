@@ -13,14 +13,16 @@ class MainWindowForm;
 
 namespace pandrel {
 
+class DownloadManager;
+
 // The one window of the program, built from main_window.ui: a fixed client area 959 pixels
 // wide (730 after start-up) down to the bottom of the status line, 448 pixels, centred on the
 // screen at the design's outer size of 959 x 483, minimise and close buttons only. Building it
-// registers it with the control services and binds its events to the handlers; it holds no logic of
-// its own. `state` must outlive the window.
+// registers it with the control services and binds its events to the handlers; it holds no
+// logic of its own. `state` and `downloads` (null: no engine) must outlive the window.
 class MainWindow : public QWidget {
 public:
-    explicit MainWindow(ProgramState& state);
+    explicit MainWindow(ProgramState& state, DownloadManager* downloads = nullptr);
     ~MainWindow() override;
 
     MainWindow(const MainWindow&) = delete;

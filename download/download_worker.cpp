@@ -32,15 +32,15 @@ Text ScanEndText(TaskEnd worst) {
 
 } // namespace
 
-void StartDownloadWorker(ProgramState& state) {
-    if (state.Downloads == nullptr) {
+void StartDownloadWorker(ProgramState& state, DownloadManager* downloads) {
+    if (downloads == nullptr) {
         return;
     }
     const CurrentFile file = state.Snapshot();
     WorkerJob job{file.CurrentFileName, file.CurrentFileUrl, state.WorkDir};
-    EngineApi& engine = state.Downloads->Engine();
+    EngineApi& engine = downloads->Engine();
     const std::int64_t number =
-        state.Downloads->Launch([&engine, job = std::move(job)](const WorkerControl& control) {
+        downloads->Launch([&engine, job = std::move(job)](const WorkerControl& control) {
             DownloadWorker(engine, control, job);
         });
     if (number > 0) {

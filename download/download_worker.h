@@ -13,9 +13,9 @@ struct WorkerJob {
     Text workDir;
 };
 
-// Starts one download worker for the current file and returns at once; writes the worker's
-// number into 编辑框2. Does nothing when the program has no download manager.
-void StartDownloadWorker(ProgramState& state);
+// Starts one download worker of `downloads` for the current file and returns at once; writes
+// the worker's number into 编辑框2. Does nothing without a download manager (no engine).
+void StartDownloadWorker(ProgramState& state, DownloadManager* downloads);
 
 enum class TaskEnd {
     Finished,  // the engine reported the task finished

@@ -25,8 +25,8 @@ struct SelectedTask {
 };
 
 // The selected row and its handle; row -1 when there is nothing to act on.
-SelectedTask SelectTask(const ProgramState& state) {
-    if (state.Downloads == nullptr) {
+SelectedTask SelectTask(const DownloadManager* downloads) {
+    if (downloads == nullptr) {
         return {};
     }
     const int row = GetIntegerProperty(kTaskList, Property::SelectedRow);
@@ -38,30 +38,30 @@ SelectedTask SelectTask(const ProgramState& state) {
 
 } // namespace
 
-void PauseSelectedTask(ProgramState& state) {
-    const SelectedTask task = SelectTask(state);
+void PauseSelectedTask(ProgramState&, DownloadManager* downloads) {
+    const SelectedTask task = SelectTask(downloads);
     if (task.row < 0) {
         return;
     }
-    state.Downloads->Engine().StopTask(task.handle);
+    downloads->Engine().StopTask(task.handle);
     SetCellText(kTaskList, task.row, kStateColumn, kStatePaused);
 }
 
-void StartSelectedTask(ProgramState& state) {
-    const SelectedTask task = SelectTask(state);
+void StartSelectedTask(ProgramState&, DownloadManager* downloads) {
+    const SelectedTask task = SelectTask(downloads);
     if (task.row < 0) {
         return;
     }
-    state.Downloads->Engine().StartTask(task.handle);
+    downloads->Engine().StartTask(task.handle);
     SetCellText(kTaskList, task.row, kStateColumn, kStateDownloading);
 }
 
-void DeleteSelectedTask(ProgramState& state) {
-    const SelectedTask task = SelectTask(state);
+void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads) {
+    const SelectedTask task = SelectTask(downloads);
     if (task.row < 0) {
         return;
     }
-    StopAndDeleteTask(state.Downloads->Engine(), task.handle);
+    StopAndDeleteTask(downloads->Engine(), task.handle);
     SetCellText(kTaskList, task.row, kStateColumn, kStateDeleted);
     const Text name = GetCellText(kTaskList, task.row, kNameColumn);
     Delay(kReleaseWaitMs);

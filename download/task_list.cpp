@@ -8,7 +8,7 @@
 
 namespace pandrel {
 
-void DownloadSelectedFile(ProgramState& state) {
+void DownloadSelectedFile(ProgramState& state, DownloadManager* downloads) {
     const int selected = GetIntegerProperty(kFileList, Property::SelectedRow);
     if (selected == -1) {
         return;
@@ -24,7 +24,7 @@ void DownloadSelectedFile(ProgramState& state) {
     file.CurrentFileUrl = entry->link;
     state.SetCurrentFile(file);
     AddTaskRow(file);
-    StartDownloadWorker(state);
+    StartDownloadWorker(state, downloads);
 }
 
 int AddTaskRow(const CurrentFile& file) {

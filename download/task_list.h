@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "download/download_manager.h"
 #include "runtime/control_names.h"
 #include "runtime/program_state.h"
 
@@ -19,9 +20,9 @@ inline constexpr const char* kStateFailed = "下载失败";
 
 // "下载该文件": makes the selected file of 文件列表框 the current file (its number, name and
 // size, and its link from that row of RecordText), appends its task row and starts a
-// worker. Nothing happens without a selection, or when the row's number names no row of
-// RecordText (the file list and the listing disagree).
-void DownloadSelectedFile(ProgramState& state);
+// worker of `downloads` (none without a manager). Nothing happens without a selection, or when the
+// row's number names no row of RecordText (the file list and the listing disagree).
+void DownloadSelectedFile(ProgramState& state, DownloadManager* downloads);
 
 // Appends the row of `file` with the initial cell texts; gives its index.
 int AddTaskRow(const CurrentFile& file);

@@ -3,22 +3,10 @@
 #include <cstdint>
 #include <mutex>
 
+#include "runtime/deployment.h"
 #include "runtime/value_types.h"
 
 namespace pandrel {
-
-class DownloadManager;
-
-// Values that depend on where the program is deployed. The built-in defaults point at the
-// loopback share service shipped for demos and tests; RunDir + "/pandrel.ini" may override
-// each of them.
-struct Deployment {
-    Text parseService = "http://127.0.0.1:8580/"; // base URL of the parse service, ends in "/"
-    Text shareHost = "pan.example.com";           // domain of the share links
-    Text forumPage = "http://127.0.0.1:8580/forum";
-    Text sampleShare = "AbCdEfGhIjKlMnOpQrStUvW"; // identifier of the sample listing
-    Text sampleCode = "1234";
-};
 
 // The file the user last chose in the file list. Download workers read it whole from their
 // own threads, so it is only ever handed out as a copy.
@@ -52,10 +40,6 @@ struct ProgramState {
     Text EngineDir;
 
     Deployment deployment;
-
-    // The engine and the download workers, owned by whoever owns the state (the program, a
-    // test); null while there is none, and the download commands then start nothing.
-    DownloadManager* Downloads = nullptr;
 
     CurrentFile Snapshot() const {
         std::lock_guard lock(m_currentFileMutex);

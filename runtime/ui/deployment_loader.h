@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/program_state.h"
+#include "runtime/deployment.h"
 
 namespace pandrel {
 

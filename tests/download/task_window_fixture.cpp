@@ -47,7 +47,6 @@ void TaskWindowTest::SetUp() {
     TestApplication();
     m_state.RunDir = Dir();
     m_downloads = std::make_unique<pandrel::DownloadManager>(TestEngine());
-    m_state.Downloads = m_downloads.get();
 }
 
 void TaskWindowTest::TearDown() {
@@ -63,14 +62,13 @@ void TaskWindowTest::TearDown() {
         }
     }
     m_window.reset();
-    m_state.Downloads = nullptr;
     m_downloads.reset();
     PumpEvents();
     SandboxTest::TearDown();
 }
 
 void TaskWindowTest::StartWindow(bool withEngine) {
-    m_window = std::make_unique<pandrel::MainWindow>(m_state);
+    m_window = std::make_unique<pandrel::MainWindow>(m_state, m_downloads.get());
     QObject::connect(TaskList()->model(), &QAbstractItemModel::dataChanged, m_window.get(),
                      [this](const QModelIndex& from, const QModelIndex& to) {
                          for (int row = from.row(); row <= to.row(); ++row) {
@@ -123,7 +121,7 @@ void TaskWindowTest::RunHandler(const char* control, const char* item) {
         if (std::string(line.control) == control &&
             (item == nullptr ? line.item == nullptr
                              : line.item != nullptr && std::string(line.item) == item)) {
-            line.handler(m_state);
+            line.handler({m_state, m_downloads.get()});
             return;
         }
     }
