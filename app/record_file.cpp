@@ -3,6 +3,7 @@
 #include "runtime/control_names.h"
 #include "runtime/encoding.h"
 #include "runtime/files.h"
+#include "runtime/program_files.h"
 #include "runtime/ui/controls.h"
 #include "share/file_list.h"
 #include "share/listing.h"
@@ -10,7 +11,7 @@
 namespace pandrel {
 
 Text RecordFilePath(const ProgramState& state) {
-    return state.RunDir + "/test.txt";
+    return RecordFilePathOf(state.RunDir);
 }
 
 void SaveRecord(ProgramState& state) {

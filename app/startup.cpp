@@ -10,6 +10,7 @@
 #include "runtime/control_names.h"
 #include "runtime/files.h"
 #include "runtime/processes.h"
+#include "runtime/program_files.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/work_log.h"
 
@@ -82,18 +83,18 @@ void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
         return;
     }
 
-    state.WorkDir = state.RunDir + "/下载目录/";
+    state.WorkDir = WorkDirectoryOf(state.RunDir);
     if (!EnsureDirectory(state.WorkDir)) {
         AppendLog("创建程序工作目录失败", true);
         return;
     }
 
-    if (steps.releaseGzipLibrary && !FileExists(state.RunDir + "/" + kGzipLibraryName)) {
+    if (steps.releaseGzipLibrary && !FileExists(GzipLibraryPathOf(state.RunDir))) {
         steps.releaseGzipLibrary(state);
     }
 
     // "test" (file or folder, no extension) beside the program keeps the last listing away.
-    if (!FileExists(state.RunDir + "/test")) {
+    if (!FileExists(RestoreMarkerPathOf(state.RunDir))) {
         RestoreRecord(state);
     }
 }

@@ -19,9 +19,6 @@ struct StartupSteps {
     Text leftoverProcessName = "dlhost";
 };
 
-// The carried gzip library's file name beside the program.
-inline constexpr const char* kGzipLibraryName = "libgzip.so";
-
 // The start-up sequence, run once on the UI thread right after the window is built: narrow
 // the window to 730 pixels, show the format warning in 状态, end a leftover engine process of
 // this copy, deploy the engine, create WorkDir, place the gzip library and restore the last

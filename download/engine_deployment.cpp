@@ -6,14 +6,6 @@
 
 namespace pandrel {
 
-Text EngineDirectoryOf(const Text& runDir) {
-    return runDir + "/DownLoad/";
-}
-
-Text GzipLibraryPathOf(const Text& runDir) {
-    return runDir + "/libgzip.so";
-}
-
 bool DeployEngine(const Text& runDir, const Bytes& engineArchive, const LogSink& appendLog,
                   EngineApi& engine, Text& engineDir) {
     engineDir = EngineDirectoryOf(runDir);

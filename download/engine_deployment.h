@@ -3,17 +3,13 @@
 #include <functional>
 
 #include "download/engine_binding.h"
+#include "runtime/program_files.h"
 #include "runtime/value_types.h"
 
 namespace pandrel {
 
 // Receives one work-log line; the window side stamps it with the time.
 using LogSink = std::function<void(const Text& message)>;
-
-// Where the engine's support files go: runDir + "/DownLoad/".
-Text EngineDirectoryOf(const Text& runDir);
-// Where the gzip library goes: beside the program, runDir + "/libgzip.so".
-Text GzipLibraryPathOf(const Text& runDir);
 
 // Releases the engine's support files into `engineDir` (set to EngineDirectoryOf(runDir)
 // first) and initialises the engine. Every start writes and unpacks the whole archive again,

@@ -10,6 +10,7 @@
 #include "runtime/clock.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/program_files.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
 
@@ -72,7 +73,7 @@ void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads) {
     // The engine names the working files of a long name after a short stem of it.
     const Text stem = dlengine::WorkingStem(name);
     for (const char* suffix : {dlengine::kDataSuffix, dlengine::kProgressSuffix}) {
-        const Text path = state.RunDir + "/下载目录/" + stem + suffix;
+        const Text path = WorkDirectoryOf(state.RunDir) + stem + suffix;
         // Still locked after the wait: another task (a second row of the same file) holds it,
         // and its download must keep its bytes and its progress.
         if (IsFileLocked(path)) {

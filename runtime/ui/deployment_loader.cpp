@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QStringList>
 
+#include "runtime/program_files.h"
 #include "runtime/ui/qt_text.h"
 
 namespace pandrel {
@@ -24,7 +25,7 @@ void Override(const QSettings& settings, const char* key, Text& value) {
 
 Deployment LoadDeployment(const Text& runDir) {
     Deployment deployment;
-    QSettings settings(ToQString(runDir + "/pandrel.ini"), QSettings::IniFormat);
+    QSettings settings(ToQString(DeploymentFilePathOf(runDir)), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("deployment"));
     Override(settings, "parse_service", deployment.parseService);
     Override(settings, "share_host", deployment.shareHost);

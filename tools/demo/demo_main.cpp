@@ -23,6 +23,7 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "runtime/program_files.h"
 #include "runtime/ui/qt_text.h"
 
 namespace {
@@ -160,7 +161,7 @@ int main(int argc, char** argv) {
                 Save(window, outDir + QStringLiteral("/file-list.png")) &&
                 DownloadAll(window, pages, outDir) && saved;
         std::printf("pandrel-demo: downloaded files in %s\n",
-                    qPrintable(runDir + QStringLiteral("/下载目录/")));
+                    pandrel::WorkDirectoryOf(pandrel::FromQString(runDir)).c_str());
     }
     return saved ? 0 : 1;
 }
