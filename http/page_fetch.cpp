@@ -82,6 +82,9 @@ Bytes FetchPageBytes(const Text& url, const Deadline& deadline) {
     if (withoutFragment.empty() || !IsWebScheme(withoutFragment)) {
         return {};
     }
+    // One handle for the whole process, so that a page fetched again reuses its connection
+    // whichever caller asks; made by the first fetch (a function-local static is initialised
+    // once) and shared by every thread, which take turns on it under its mutex.
     static PageFetcher fetcher;
     return fetcher.Fetch(PageWireUrl(withoutFragment), deadline);
 }

@@ -8,6 +8,10 @@ namespace pandrel {
 
 namespace {
 
+// The test hooks' settings. Process-wide by nature: the request routine and the page fetch are
+// plain procedures that any thread calls without an owner to ask, and a test changes the
+// limits for every request its code under test makes. The two numbers are atomics; the CA
+// file's path is read and written under its mutex. The program itself never changes them.
 std::atomic<long> g_connectTimeout{kConnectTimeoutSeconds};
 std::atomic<long> g_stallTime{kStallSeconds};
 std::mutex g_caMutex;
@@ -56,7 +60,9 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
 }
 
 // The platform's own cookie store: one per process, in memory, shared by every request that
-// does not bring cookies of its own. Lives until the process ends.
+// does not bring cookies of its own, whatever thread sends it; that sharing is the store's
+// job, so it cannot belong to any one caller. Lives until the process ends. libcurl takes
+// the lock of each kind of shared data around every use through the callbacks below.
 class CookieStore {
 public:
     CookieStore() {
@@ -89,6 +95,8 @@ private:
 };
 
 // libcurl's built-in CA bundle; empty when it has none (then its CA directory serves alone).
+// Asked once per process (a function-local static is initialised once, whichever thread comes
+// first) and only read afterwards.
 const Text& DefaultCaFile() {
     static const Text path = [] {
         detail::EnsureCurlReady();
@@ -131,7 +139,9 @@ EasyHandle::~EasyHandle() {
 }
 
 Utf8LocaleScope::Utf8LocaleScope() {
-    // Made once and kept for the life of the process; every thread may use it.
+    // Made once (a function-local static is initialised once, whichever thread comes first)
+    // and kept for the life of the process; every thread may use it, since uselocale changes
+    // only the calling thread.
     static const locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
     if (utf8 != nullptr) {
         m_previous = uselocale(utf8);
@@ -164,6 +174,8 @@ Text UrlPart(CURLU* url, CURLUPart part, unsigned int flags) {
 }
 
 void EnsureCurlReady() {
+    // libcurl's global set-up must run once per process before any handle exists, and is not
+    // itself thread-safe; call_once makes the first caller run it and every other wait.
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
@@ -205,6 +217,7 @@ bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadli
 
 CURLSH* CookieStoreShare() {
     EnsureCurlReady();
+    // The process's one store (see CookieStore), made by its first user.
     static CookieStore store;
     return store.Share();
 }

@@ -20,6 +20,8 @@ namespace {
 constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
 constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
 
+// The test hook's setting: process-wide because the parse handlers are plain procedures that
+// take only the program's values; atomic, so a test may set it from any thread.
 std::atomic<std::chrono::milliseconds> g_parseTimeLimit{kParseTimeLimit};
 
 // When the fetches of a parse that starts now must have ended.
