@@ -3,6 +3,7 @@
 #include "download/engine_deployment.h"
 #include "runtime/ui/deployment_loader.h"
 #include "runtime/ui/fatal_presenter.h"
+#include "runtime/ui/ui_thread.h"
 #include "runtime/ui/work_log.h"
 
 namespace pandrel {
@@ -34,6 +35,7 @@ Application::~Application() {
 }
 
 void Application::Start(const StartupSteps& steps) {
+    AssertUiThread();
     m_window = std::make_unique<MainWindow>(m_state, &m_downloads);
     // Start-up runs before the window is first shown, as inside its created event: the
     // window appears already narrowed and filled.

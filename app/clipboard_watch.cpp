@@ -4,15 +4,18 @@
 #include "runtime/text.h"
 #include "runtime/ui/clipboard.h"
 #include "runtime/ui/controls.h"
+#include "runtime/ui/ui_thread.h"
 
 namespace pandrel {
 
 void ToggleClipboardWatch(ProgramState&) {
+    AssertUiThread();
     const bool checked = GetTruthProperty(kClipboardWatchBox, Property::Checked);
     SetProperty(kClipboardTimer, Property::Interval, std::int32_t{checked ? 1000 : 0});
 }
 
 void WatchClipboard(ProgramState&) {
+    AssertUiThread();
     if (FindText(GetClipboardText(), "链接") == -1) {
         return;
     }

@@ -19,6 +19,7 @@
 #include "download/task_list.h"
 #include "runtime/control_names.h"
 #include "runtime/ui/qt_text.h"
+#include "runtime/ui/ui_thread.h"
 #include "share/file_list.h"
 #include "share/parse_command.h"
 
@@ -145,6 +146,7 @@ const std::vector<EventBinding>& EventTable() {
 }
 
 void BindEvents(QWidget& window, ProgramState& state, DownloadManager* downloads) {
+    AssertUiThread();
     const HandlerContext context{state, downloads};
     for (const EventBinding& line : EventTable()) {
         if (!Bind(window, context, line)) {

@@ -5,6 +5,7 @@
 #include "runtime/files.h"
 #include "runtime/program_files.h"
 #include "runtime/ui/controls.h"
+#include "runtime/ui/ui_thread.h"
 #include "share/file_list.h"
 #include "share/listing.h"
 
@@ -25,6 +26,7 @@ void LoadRecord(ProgramState& state) {
 }
 
 void RestoreRecord(ProgramState& state) {
+    AssertUiThread();
     LoadRecord(state);
     FillFileList(state);
     SetProperty(kStatusLine, Property::Caption, "已读取上次记录");

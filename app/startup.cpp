@@ -12,6 +12,7 @@
 #include "runtime/processes.h"
 #include "runtime/program_files.h"
 #include "runtime/ui/controls.h"
+#include "runtime/ui/ui_thread.h"
 #include "runtime/ui/work_log.h"
 
 namespace pandrel {
@@ -74,6 +75,7 @@ void EndLeftoverProcess(const Text& name, const LeftoverOwner& owner) {
 }
 
 void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
+    AssertUiThread();
     // Everything the template places from x = 728 on is out of view after this.
     SetProperty(kMainWindow, Property::Width, std::int32_t{730});
     SetProperty(kStatusLine, Property::Caption, kFormatWarning);

@@ -5,6 +5,7 @@
 #include "runtime/convert.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "runtime/ui/ui_thread.h"
 #include "runtime/ui/work_log.h"
 
 namespace pandrel {
@@ -33,6 +34,7 @@ Text ScanEndText(TaskEnd worst) {
 } // namespace
 
 void StartDownloadWorker(ProgramState& state, DownloadManager* downloads) {
+    AssertUiThread();
     if (downloads == nullptr) {
         return;
     }

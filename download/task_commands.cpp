@@ -13,6 +13,7 @@
 #include "runtime/program_files.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "runtime/ui/ui_thread.h"
 
 namespace pandrel {
 namespace {
@@ -40,6 +41,7 @@ SelectedTask SelectTask(const DownloadManager* downloads) {
 } // namespace
 
 void PauseSelectedTask(ProgramState&, DownloadManager* downloads) {
+    AssertUiThread();
     const SelectedTask task = SelectTask(downloads);
     if (task.row < 0) {
         return;
@@ -49,6 +51,7 @@ void PauseSelectedTask(ProgramState&, DownloadManager* downloads) {
 }
 
 void StartSelectedTask(ProgramState&, DownloadManager* downloads) {
+    AssertUiThread();
     const SelectedTask task = SelectTask(downloads);
     if (task.row < 0) {
         return;
@@ -58,6 +61,7 @@ void StartSelectedTask(ProgramState&, DownloadManager* downloads) {
 }
 
 void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads) {
+    AssertUiThread();
     const SelectedTask task = SelectTask(downloads);
     if (task.row < 0) {
         return;

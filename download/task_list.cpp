@@ -4,11 +4,13 @@
 #include "runtime/convert.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "runtime/ui/ui_thread.h"
 #include "share/listing.h"
 
 namespace pandrel {
 
 void DownloadSelectedFile(ProgramState& state, DownloadManager* downloads) {
+    AssertUiThread();
     const int selected = GetIntegerProperty(kFileList, Property::SelectedRow);
     if (selected == -1) {
         return;

@@ -6,11 +6,13 @@
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/timed_message.h"
+#include "runtime/ui/ui_thread.h"
 #include "share/listing.h"
 
 namespace pandrel {
 
 void FillFileList(ProgramState& state) {
+    AssertUiThread();
     const Array<FileEntry> entries = ListingRows(state.RecordText, state.RecordRowCount);
     for (int i = 1; i <= entries.Count(); ++i) {
         const FileEntry& entry = entries[i];
@@ -23,6 +25,7 @@ void FillFileList(ProgramState& state) {
 }
 
 void CopySelectedLink(ProgramState& state) {
+    AssertUiThread();
     const int selected = GetIntegerProperty(kFileList, Property::SelectedRow);
     if (selected == -1) {
         return;

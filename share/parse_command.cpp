@@ -10,6 +10,7 @@
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/paint_while_waiting.h"
+#include "runtime/ui/ui_thread.h"
 #include "share/file_list.h"
 #include "share/listing.h"
 #include "share/regex_object.h"
@@ -45,6 +46,7 @@ Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
 }
 
 void RunParse(ProgramState& state, const ParseHooks& hooks) {
+    AssertUiThread();
     state.ShareInputText = GetTextProperty(kShareInputBox, Property::Content);
     const ShareLink link = ExtractShareLink(state.ShareInputText, state.deployment.shareHost);
     state.ShareId = link.id;
@@ -70,6 +72,7 @@ void RunParse(ProgramState& state, const ParseHooks& hooks) {
 }
 
 bool FetchListing(ProgramState& state) {
+    AssertUiThread();
     const Text url = state.ParseRequestUrl;
     const auto deadline = ParseDeadline();
     Text page;
@@ -91,6 +94,7 @@ bool FetchListing(ProgramState& state) {
 }
 
 void FetchSampleListing(ProgramState& state) {
+    AssertUiThread();
     const Deployment& deployment = state.deployment;
     const Text url = BuildParseRequestUrl(deployment.parseService,
                                           {deployment.sampleShare, deployment.sampleCode});

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include "runtime/ui/qt_text.h"
+#include "runtime/ui/ui_thread.h"
 
 namespace pandrel {
 namespace {
@@ -23,14 +24,17 @@ Registration& Registered() {
 } // namespace
 
 void RegisterMainWindow(QWidget* window, WindowControls controls) {
+    AssertUiThread();
     Registered() = {window, std::move(controls)};
 }
 
 const WindowControls& RegisteredControls() {
+    AssertUiThread();
     return Registered().controls;
 }
 
 QObject* FindControl(const Text& name) {
+    AssertUiThread();
     QWidget* window = Registered().window.data();
     if (window == nullptr) {
         return nullptr;

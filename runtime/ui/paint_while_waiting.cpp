@@ -4,8 +4,9 @@
 #include <QEventLoop>
 #include <QThread>
 
-#include <cassert>
 #include <thread>
+
+#include "runtime/ui/ui_thread.h"
 
 namespace pandrel {
 
@@ -15,7 +16,7 @@ void RunWhileWindowPaints(const std::function<void()>& work) {
         work();
         return;
     }
-    assert(QThread::currentThread() == app->thread() && "RunWhileWindowPaints off the UI thread");
+    AssertUiThread();
     QEventLoop loop;
     std::thread worker([&work, &loop] {
         work();

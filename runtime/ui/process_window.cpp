@@ -7,6 +7,7 @@
 
 #include "runtime/ui/qt_text.h"
 #include "runtime/ui/shell.h"
+#include "runtime/ui/ui_thread.h"
 
 namespace pandrel {
 namespace {
@@ -20,6 +21,7 @@ bool IsTransient(const QWidget* widget) {
 
 QWidget* FindProcessWindow(std::int64_t processId, const Text& title, const Text& className,
                            std::optional<int> timeLimitMs, bool visibleOnly) {
+    AssertUiThread();
     if (processId != getpid() || qApp == nullptr) {
         return nullptr;
     }

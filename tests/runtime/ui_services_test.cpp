@@ -23,6 +23,7 @@
 #include "runtime/ui/control_registry.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "runtime/ui/paint_while_waiting.h"
 #include "runtime/ui/process_window.h"
 #include "runtime/ui/timed_message.h"
 #include "runtime/ui/work_log.h"
@@ -318,4 +319,14 @@ TEST_F(UiServicesTest, FindProcessWindowFiltersTheProgramsWindows) {
     }
     EXPECT_EQ(FindProcessWindow(getpid() + 1, {}, {}, std::nullopt), nullptr)
         << "another process has no windows here, and the default limit must not be waited";
+}
+
+// A window-only function called from a worker thread ends a debug build at once, naming the
+// function, instead of touching widgets from the wrong thread.
+TEST_F(UiServicesTest, WindowOnlyFunctionsRefuseOtherThreads) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(std::thread([] { FindControl(kLine); }).join(),
+                 "FindControl.* must run on the UI thread");
+    EXPECT_DEATH(std::thread([] { RunWhileWindowPaints([] {}); }).join(),
+                 "RunWhileWindowPaints.* must run on the UI thread");
 }
