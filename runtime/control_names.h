@@ -8,6 +8,8 @@ namespace pandrel {
 
 // The window itself.
 inline constexpr const char* kMainWindow = "主窗口";
+// The tab control holding the three pages.
+inline constexpr const char* kPages = "文件夹";
 // Below the pages, always in view.
 inline constexpr const char* kStatusLine = "状态";
 

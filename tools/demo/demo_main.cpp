@@ -23,10 +23,15 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "runtime/control_names.h"
 #include "runtime/program_files.h"
 #include "runtime/ui/qt_text.h"
 
 namespace {
+
+QString Name(const char* control) {
+    return QString::fromUtf8(control);
+}
 
 void Settle(int milliseconds) {
     QElapsedTimer clock;
@@ -48,9 +53,9 @@ bool Save(QWidget& window, const QString& path) {
 
 // Pastes the share text as an input method delivers it and clicks "解析" on the parse page.
 bool Parse(QWidget& window, QTabWidget* pages, const QString& shareText) {
-    auto* input = window.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
-    auto* button = window.findChild<QPushButton*>(QStringLiteral("解析"));
-    auto* status = window.findChild<QLabel*>(QStringLiteral("状态"));
+    auto* input = window.findChild<QLineEdit*>(Name(pandrel::kShareInputBox));
+    auto* button = window.findChild<QPushButton*>(Name(pandrel::kParseButton));
+    auto* status = window.findChild<QLabel*>(Name(pandrel::kStatusLine));
     if (input == nullptr || button == nullptr || status == nullptr) {
         std::fprintf(stderr, "pandrel-demo: the parse controls are missing\n");
         return false;
@@ -73,9 +78,9 @@ bool Parse(QWidget& window, QTabWidget* pages, const QString& shareText) {
 // list's menu, then waits (at most two minutes) until every task row has ended. Saves
 // tasks-running.png once a task shows progress on its way, and tasks.png at the end.
 bool DownloadAll(QWidget& window, QTabWidget* pages, const QString& outDir) {
-    auto* files = window.findChild<QTreeWidget*>(QStringLiteral("文件列表框"));
-    auto* tasks = window.findChild<QTreeWidget*>(QStringLiteral("列表框_任务信息"));
-    auto* menu = window.findChild<QMenu*>(QStringLiteral("菜单"));
+    auto* files = window.findChild<QTreeWidget*>(Name(pandrel::kFileList));
+    auto* tasks = window.findChild<QTreeWidget*>(Name(pandrel::kTaskList));
+    auto* menu = window.findChild<QMenu*>(Name(pandrel::kFileMenu));
     QAction* download = nullptr;
     for (QAction* action : menu != nullptr ? menu->actions() : QList<QAction*>()) {
         if (action->text() == QStringLiteral("下载该文件")) {
@@ -94,7 +99,9 @@ bool DownloadAll(QWidget& window, QTabWidget* pages, const QString& outDir) {
     if (pages != nullptr) {
         pages->setCurrentIndex(pages->indexOf(tasks->parentWidget()));
     }
-    const auto state = [tasks](int row) { return tasks->topLevelItem(row)->text(5); };
+    const auto state = [tasks](int row) {
+        return tasks->topLevelItem(row)->text(pandrel::kStateColumn);
+    };
     bool savedRunning = false;
     bool saved = true;
     QElapsedTimer clock;
@@ -107,7 +114,7 @@ bool DownloadAll(QWidget& window, QTabWidget* pages, const QString& outDir) {
             const QString text = state(row);
             ended += text == QStringLiteral("已完成") || text == QStringLiteral("下载失败");
             // Well on its way, so the picture shows a bar that is partly filled.
-            const QString percent = tasks->topLevelItem(row)->text(2);
+            const QString percent = tasks->topLevelItem(row)->text(pandrel::kProgressColumn);
             const double value = percent.chopped(2).toDouble();
             running = running || (text == QStringLiteral("正在下载") && value >= 25 && value < 90);
         }
@@ -122,8 +129,10 @@ bool DownloadAll(QWidget& window, QTabWidget* pages, const QString& outDir) {
     saved = Save(window, outDir + QStringLiteral("/tasks.png")) && saved;
     bool finished = tasks->topLevelItemCount() == files->topLevelItemCount();
     for (int row = 0; row < tasks->topLevelItemCount(); ++row) {
-        std::printf("pandrel-demo: %s  %s  %s\n", qPrintable(tasks->topLevelItem(row)->text(0)),
-                    qPrintable(tasks->topLevelItem(row)->text(4)), qPrintable(state(row)));
+        std::printf("pandrel-demo: %s  %s  %s\n",
+                    qPrintable(tasks->topLevelItem(row)->text(pandrel::kNameColumn)),
+                    qPrintable(tasks->topLevelItem(row)->text(pandrel::kAmountColumn)),
+                    qPrintable(state(row)));
         finished = finished && state(row) == QStringLiteral("已完成");
     }
     return saved && finished;
@@ -148,7 +157,7 @@ int main(int argc, char** argv) {
     pandrel::Application program(pandrel::FromQString(runDir));
     program.Start();
     QWidget& window = *program.Window();
-    auto* pages = window.findChild<QTabWidget*>(QStringLiteral("文件夹"));
+    auto* pages = window.findChild<QTabWidget*>(Name(pandrel::kPages));
 
     bool saved = Save(window, outDir + QStringLiteral("/window.png"));
     const char* pageFiles[] = {"page-parse.png", "page-download.png", "page-about.png"};
