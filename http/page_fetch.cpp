@@ -40,22 +40,24 @@ public:
     PageFetcher(const PageFetcher&) = delete;
     PageFetcher& operator=(const PageFetcher&) = delete;
 
-    Bytes Fetch(const Text& url, const Deadline& deadline) {
+    FetchedPage Fetch(const Text& url, const Deadline& deadline, std::size_t maxBytes) {
         std::lock_guard lock(m_mutex);
         if (!m_ready) {
             return {};
         }
         CURL* handle = m_easy.get();
         detail::TransferSink sink;
+        sink.maxBodyBytes = maxBytes;
         if (!detail::ApplyCommonOptions(handle, sink, deadline)) {
             return {};
         }
         curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
         detail::Utf8LocaleScope utf8;
-        if (curl_easy_perform(handle) != CURLE_OK) {
-            return {};
+        const CURLcode result = curl_easy_perform(handle);
+        if (result != CURLE_OK) {
+            return {{}, sink.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED};
         }
-        return std::move(sink.body);
+        return {std::move(sink.body), false};
     }
 
 private:
@@ -77,6 +79,10 @@ bool IsWebScheme(const Text& url) {
 } // namespace
 
 Bytes FetchPageBytes(const Text& url, const Deadline& deadline) {
+    return FetchPage(url, deadline, kMaxBodyBytes).body;
+}
+
+FetchedPage FetchPage(const Text& url, const Deadline& deadline, std::size_t maxBytes) {
     int hash = FindText(url, "#");
     Text withoutFragment = hash == -1 ? url : LeftText(url, hash - 1);
     if (withoutFragment.empty() || !IsWebScheme(withoutFragment)) {
@@ -86,7 +92,7 @@ Bytes FetchPageBytes(const Text& url, const Deadline& deadline) {
     // whichever caller asks; made by the first fetch (a function-local static is initialised
     // once) and shared by every thread, which take turns on it under its mutex.
     static PageFetcher fetcher;
-    return fetcher.Fetch(PageWireUrl(withoutFragment), deadline);
+    return fetcher.Fetch(PageWireUrl(withoutFragment), deadline, maxBytes);
 }
 
 } // namespace pandrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "http/deadline.h"
 #include "runtime/value_types.h"
 
@@ -15,5 +17,16 @@ inline constexpr const char* kPageFetchUserAgent =
 // the life of the process so its connection can be reused; calls from several threads take
 // turns on it (the wait for a turn counts against the deadline).
 Bytes FetchPageBytes(const Text& url, const Deadline& deadline = std::nullopt);
+
+// What a page fetch with a size cap brought: the page, or an empty buffer, and whether the
+// page was refused because it was longer than the cap.
+struct FetchedPage {
+    Bytes body;
+    bool tooLarge = false;
+};
+
+// FetchPageBytes with the page capped at maxBytes (at most kMaxBodyBytes): a longer page,
+// announced or arriving, is abandoned and gives an empty body with tooLarge set.
+FetchedPage FetchPage(const Text& url, const Deadline& deadline, std::size_t maxBytes);
 
 } // namespace pandrel

@@ -1,5 +1,6 @@
 #include "http/transfer.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -20,7 +21,8 @@ Text g_extraCaFile;
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<detail::TransferSink*>(user);
     size_t length = size * count;
-    if (sink->body.size() + length > kMaxBodyBytes) {
+    if (sink->body.size() + length > sink->maxBodyBytes) {
+        sink->bodyTooLarge = true;
         return 0; // a short count makes libcurl abandon the transfer
     }
     sink->body.insert(sink->body.end(), data, data + length);
@@ -198,7 +200,8 @@ bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadli
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, g_connectTimeout.load());
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, g_stallTime.load());
-    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
+    sink.maxBodyBytes = std::min(sink.maxBodyBytes, kMaxBodyBytes);
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.maxBodyBytes));
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);

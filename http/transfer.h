@@ -39,6 +39,10 @@ struct TransferSink {
     // transfer stops once the first final response's headers are in, since no body follows.
     bool endAfterHeaders = false;
     bool endedAfterHeaders = false;
+    // The longest body taken (at most kMaxBodyBytes); a longer one, announced or arriving,
+    // abandons the transfer and sets bodyTooLarge.
+    std::size_t maxBodyBytes = kMaxBodyBytes;
+    bool bodyTooLarge = false;
 };
 
 // Owns an easy handle; closed on destruction.
@@ -83,6 +87,7 @@ private:
 
 // Time limits (the deadline, when there is one, among them), certificate checks, size limits,
 // http/https only, and the callbacks that fill sink. Applied to every request of this library.
+// sink.maxBodyBytes must be set before.
 // False when the deadline has already passed: the request is not to be sent.
 bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadline);
 

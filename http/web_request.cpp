@@ -141,6 +141,7 @@ bool SendOne(const Text& target, const Text& agent, const Text& block,
         return false;
     }
     CURL* handle = easy.get();
+    sink.maxBodyBytes = options.maxBodyBytes.value_or(kMaxBodyBytes);
     if (!detail::ApplyCommonOptions(handle, sink, options.deadline)) {
         return false;
     }
@@ -150,13 +151,16 @@ bool SendOne(const Text& target, const Text& agent, const Text& block,
     ApplyMethod(handle, request.method, request.body, sink);
     detail::Utf8LocaleScope utf8;
     const CURLcode result = curl_easy_perform(handle);
+    if (result == CURLE_FILESIZE_EXCEEDED) {
+        sink.bodyTooLarge = true;
+    }
     return result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.endedAfterHeaders);
 }
 
 // The final response of the chain that starts at `target`: redirects followed up to the
 // limit unless switched off, Cookie and Authorization lines sent only to the caller's origin.
 // Any failure on the way, a redirect past the limit or one that cannot be followed gives an
-// empty sink.
+// empty sink (which keeps only whether a body was too large).
 detail::TransferSink SendFollowingRedirects(const Text& target, const Text& agent,
                                             const Text& block, detail::ChainRequest request,
                                             const WebRequestOptions& options) {
@@ -168,7 +172,9 @@ detail::TransferSink SendFollowingRedirects(const Text& target, const Text& agen
                                   ? block
                                   : detail::WithoutCredentials(block);
         if (!SendOne(address, agent, hopBlock, request, options, sink)) {
-            return {};
+            detail::TransferSink failed;
+            failed.bodyTooLarge = sink.bodyTooLarge;
+            return failed;
         }
         const std::optional<Text> next =
             follow ? detail::RedirectTarget(address, sink.headers) : std::nullopt;
@@ -227,6 +233,9 @@ Text CompleteRequestHeaders(const Text& headers, int method, const Text& url, bo
 }
 
 Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
+    if (options.bodyTooLarge != nullptr) {
+        *options.bodyTooLarge = false;
+    }
     Text extraHeaders = options.extraHeaders.value_or("");
     if (options.normalizeHeaderNames.value_or(true)) {
         extraHeaders = NormalizeHeaderNames(extraHeaders);
@@ -252,6 +261,9 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     Text collected = CollectSetCookies(sink.headers);
     if (options.returnedHeaders != nullptr) {
         *options.returnedHeaders = sink.headers;
+    }
+    if (options.bodyTooLarge != nullptr) {
+        *options.bodyTooLarge = sink.bodyTooLarge;
     }
     if (options.returnedCookies != nullptr) {
         *options.returnedCookies = collected;

@@ -38,6 +38,11 @@ struct WebRequestOptions {
     std::optional<bool> normalizeHeaderNames = std::nullopt;
     // The whole exchange, redirects included, ends by then; left out: no deadline.
     Deadline deadline = std::nullopt;
+    // The longest body taken, in bytes; left out or larger: kMaxBodyBytes. A longer body, of
+    // the final response or of a redirect, is a failure like any other.
+    std::optional<std::size_t> maxBodyBytes = std::nullopt;
+    // Out: set when the request failed because a body was longer than that.
+    bool* bodyTooLarge = nullptr;
 };
 
 // The request header block: with completeHeaders the standard lines the block lacks

@@ -91,6 +91,36 @@ TEST_F(PageFetchTest, FailuresGiveEmptyBuffers) {
     EXPECT_TRUE(FetchPageBytes(truncated.Url("/")).empty());
 }
 
+TEST_F(PageFetchTest, CapRefusesLongerPagesAndSaysSo) {
+    constexpr std::size_t kCap = 1000;
+    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+        const auto asked = [&](const char* path) {
+            return request.requestLine.rfind(std::string("GET ") + path + " ", 0) == 0;
+        };
+        if (asked("/exact")) {
+            return RecordingServer::Response("200 OK", {}, std::string(kCap, 'a'));
+        }
+        if (asked("/stream")) { // no length: the excess shows only as it arrives
+            return "HTTP/1.0 200 OK\r\n\r\n" + std::string(kCap + 1, 'c');
+        }
+        return RecordingServer::Response("200 OK", {}, std::string(kCap + 1, 'b'));
+    });
+    const struct {
+        const char* path;
+        std::size_t size;
+        bool tooLarge;
+    } cases[] = {{"/exact", kCap, false}, {"/announced", 0, true}, {"/stream", 0, true}};
+    for (const auto& c : cases) {
+        const FetchedPage page = FetchPage(server.Url(c.path), std::nullopt, kCap);
+        EXPECT_EQ(page.body.size(), c.size) << c.path;
+        EXPECT_EQ(page.tooLarge, c.tooLarge) << c.path;
+    }
+    EXPECT_EQ(FetchPageBytes(server.Url("/announced")).size(), kCap + 1) << "uncapped";
+    RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
+    SetTimeoutsForTesting(2, 1);
+    EXPECT_FALSE(FetchPage(silent.Url("/"), std::nullopt, kCap).tooLarge);
+}
+
 TEST_F(PageFetchTest, CertificatesChecked) {
     TlsTestServer server;
     ASSERT_TRUE(server.Ready());

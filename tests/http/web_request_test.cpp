@@ -468,13 +468,26 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         return "HTTP/1.0 200 OK\r\n\r\n" + std::string(kMaxBodyBytes + 4096, 'x');
     });
     RecordingServer closed(Answer(""));
+    // Bodies one byte over a caller's cap of 1000: the final response's, announced, and a
+    // redirect's, arriving without a length.
+    RecordingServer capped([](const RecordedRequest& request) -> std::optional<std::string> {
+        if (request.requestLine.rfind("GET /moved ", 0) == 0) {
+            return "HTTP/1.0 302 Found\r\nLocation: /\r\n\r\n" + std::string(1001, 'r');
+        }
+        return RecordingServer::Response("200 OK", {}, std::string(1001, 'b'));
+    });
     struct FailureCase {
         const char* name;
         std::string url;
+        std::optional<std::size_t> cap = std::nullopt;
+        bool tooLarge = false;
     };
     const FailureCase cases[] = {
         {"silent service", silent.Url("/")},
-        {"body over the limit", tooBig.Url("/")},
+        {"body over the limit", tooBig.Url("/"), std::nullopt, true},
+        {"body over the caller's cap", capped.Url("/"), 1000, true},
+        {"redirect body over the caller's cap", capped.Url("/moved"), 1000, true},
+        {"cap above the limit is the limit", tooBig.Url("/"), kMaxBodyBytes * 2, true},
         {"closed without an answer", closed.Url("/")},
         {"no host", "http:///x"},
         {"host with user info", "http://user@127.0.0.1:1/"},
@@ -488,10 +501,14 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         Text headers = "untouched";
         Text returned = "untouched";
         Text cookies = "a=1; a=2";
-        Bytes body = WebRequest(
-            c.url,
-            {.cookies = &cookies, .returnedCookies = &returned, .returnedHeaders = &headers});
+        bool tooLarge = !c.tooLarge;
+        Bytes body = WebRequest(c.url, {.cookies = &cookies,
+                                        .returnedCookies = &returned,
+                                        .returnedHeaders = &headers,
+                                        .maxBodyBytes = c.cap,
+                                        .bodyTooLarge = &tooLarge});
         EXPECT_TRUE(body.empty()) << c.name;
+        EXPECT_EQ(tooLarge, c.tooLarge) << c.name;
         EXPECT_TRUE(headers.empty() || headers == "untouched") << c.name;
         EXPECT_TRUE(returned.empty() || returned == "untouched") << c.name;
     }
