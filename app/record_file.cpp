@@ -20,7 +20,9 @@ void SaveRecord(ProgramState& state) {
 }
 
 void LoadRecord(ProgramState& state) {
-    const Listing listing = ListingOfRecord(Utf8ToText(ReadFile(RecordFilePath(state))));
+    // A record past the listing's limits is read as no record, and is left as it is on disk.
+    const std::optional<Bytes> bytes = ReadFileUpTo(RecordFilePath(state), kMaxListingBytes);
+    const Listing listing = bytes ? ListingOfRecord(Utf8ToText(*bytes)) : Listing{};
     state.RecordText = listing.text;
     state.RecordRowCount = listing.rowCount;
 }

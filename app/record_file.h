@@ -13,7 +13,9 @@ Text RecordFilePath(const ProgramState& state);
 void SaveRecord(ProgramState& state);
 
 // Reads the record into RecordText and counts its rows ("<tr>", any letter case) into
-// RecordRowCount. A missing or unreadable file gives an empty listing. Touches no control.
+// RecordRowCount. A missing or unreadable file, one that is not a regular file and one past
+// the listing's limits (share/listing.h) give an empty listing; the file stays as it is.
+// Touches no control.
 void LoadRecord(ProgramState& state);
 
 // The start-up restore: LoadRecord, FillFileList, then 状态 reads "已读取上次记录" whatever

@@ -12,8 +12,9 @@ using namespace pandrel;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Text input(reinterpret_cast<const char*>(data), size);
     const Listing ofPage = ListingOfPage(input);
-    FUZZ_CHECK(ofPage.found ? input.find(ofPage.text) != Text::npos
-                            : ofPage.text.empty() && ofPage.rowCount == 0);
+    FUZZ_CHECK(ofPage.status == ListingStatus::Found
+                   ? input.find(ofPage.text) != Text::npos && ofPage.rowCount <= kMaxListingRows
+                   : ofPage.text.empty() && ofPage.rowCount == 0);
 
     const Listing listing = ListingOfRecord(input);
     FUZZ_CHECK(listing.rowCount >= 0 &&

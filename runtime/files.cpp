@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -149,6 +150,45 @@ Bytes ReadFile(const Text& path) {
         }
         out.insert(out.end(), chunk, chunk + n);
     }
+    return out;
+}
+
+std::optional<Bytes> ReadFileUpTo(const Text& path, std::size_t maxBytes) {
+    if (path.empty()) {
+        return Bytes();
+    }
+    // Without O_NONBLOCK, opening a pipe would wait for a writer.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return Bytes();
+    }
+    if (static_cast<std::size_t>(info.st_size) > maxBytes) {
+        return std::nullopt;
+    }
+    Bytes out(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t filled = 0;
+    // The file may have grown since fstat: read until its end or one byte past the limit.
+    for (;;) {
+        if (filled == out.size()) {
+            if (filled > maxBytes) {
+                return std::nullopt;
+            }
+            out.resize(std::min(maxBytes + 1, out.size() * 2 + 1));
+        }
+        const ssize_t n = ::read(fd.Get(), out.data() + filled, out.size() - filled);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break; // end of file, or a short read that keeps what arrived
+        }
+        filled += static_cast<std::size_t>(n);
+    }
+    if (filled > maxBytes) {
+        return std::nullopt;
+    }
+    out.resize(filled);
     return out;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
+#include <optional>
 
 #include "runtime/value_types.h"
 
@@ -17,6 +19,11 @@ bool FileExists(const Text& path);
 
 // The whole file; empty when missing, empty or unreadable.
 Bytes ReadFile(const Text& path);
+
+// The whole of a regular file that holds at most maxBytes; nullopt when it holds more (no
+// more than maxBytes + 1 bytes are read to tell). Empty when missing, empty, unreadable or not
+// a regular file: a pipe or a device is never waited on.
+std::optional<Bytes> ReadFileUpTo(const Text& path, std::size_t maxBytes);
 
 // Creates or truncates the file and writes the buffers one after another.
 bool WriteFile(const Text& path, std::initializer_list<Bytes> buffers);

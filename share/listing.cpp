@@ -4,7 +4,16 @@
 
 namespace pandrel {
 
+Listing TooLargeListing() {
+    Listing listing;
+    listing.status = ListingStatus::TooLarge;
+    return listing;
+}
+
 Listing ListingOfPage(const Text& page) {
+    if (page.size() > kMaxListingBytes) {
+        return TooLargeListing();
+    }
     const std::optional<Text> body = TableBodyOf(page);
     if (!body) {
         return {};
@@ -13,7 +22,14 @@ Listing ListingOfPage(const Text& page) {
 }
 
 Listing ListingOfRecord(const Text& record) {
-    return {true, record, CountTableRows(record)};
+    if (record.size() > kMaxListingBytes) {
+        return TooLargeListing();
+    }
+    const std::int32_t rows = CountTableRows(record);
+    if (rows > kMaxListingRows) {
+        return TooLargeListing();
+    }
+    return {ListingStatus::Found, record, rows};
 }
 
 Array<FileEntry> ListingRows(const Text& listing, std::int32_t maxRows) {

@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
 constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
+constexpr const char* kListingTooLarge = "解析失败：文件列表过大";
 
 // The test hook's setting: process-wide because the parse handlers are plain procedures that
 // take only the program's values; atomic, so a test may set it from any thread.
@@ -28,6 +29,11 @@ std::atomic<std::chrono::milliseconds> g_parseTimeLimit{kParseTimeLimit};
 // When the fetches of a parse that starts now must have ended.
 std::chrono::steady_clock::time_point ParseDeadline() {
     return std::chrono::steady_clock::now() + g_parseTimeLimit.load();
+}
+
+// FetchText with the body capped at kMaxListingBytes: a longer page gives the empty text.
+Text FetchCappedText(const Text& url, const Deadline& deadline) {
+    return ToText(WebRequest(url, {.deadline = deadline, .maxBodyBytes = kMaxListingBytes}));
 }
 
 Text SuccessCaption(const ProgramState& state) {
@@ -58,8 +64,10 @@ void RunParse(ProgramState& state, const ParseHooks& hooks) {
     }
     SetProperty(kStatusLine, Property::Caption, "正在解析：" + state.ShareInputText);
     state.ParseRequestUrl = BuildParseRequestUrl(state.deployment.parseService, link);
-    if (!FetchListing(state)) {
-        SetProperty(kStatusLine, Property::Caption, kNoListing);
+    const ListingStatus status = FetchListing(state);
+    if (status != ListingStatus::Found) {
+        SetProperty(kStatusLine, Property::Caption,
+                    status == ListingStatus::TooLarge ? kListingTooLarge : kNoListing);
         return;
     }
     // The old rows go only now that the new listing is in hand.
@@ -71,26 +79,27 @@ void RunParse(ProgramState& state, const ParseHooks& hooks) {
     FillFileList(state);
 }
 
-bool FetchListing(ProgramState& state) {
+ListingStatus FetchListing(ProgramState& state) {
     AssertUiThread();
     const Text url = state.ParseRequestUrl;
     const auto deadline = ParseDeadline();
-    Text page;
+    Listing listing;
     Text raw;
-    bool inTime = false;
+    // The page is cut into its listing on the fetch thread too, so the window paints meanwhile.
     RunWhileWindowPaints([&] {
-        page = Utf8ToText(FetchPageBytes(url, deadline));
-        raw = FetchText(url, deadline);
-        inTime = std::chrono::steady_clock::now() < deadline;
+        const FetchedPage page = FetchPage(url, deadline, kMaxListingBytes);
+        raw = FetchCappedText(url, deadline);
+        // A parse that ran out of time keeps the previous listing, whatever arrived before.
+        if (std::chrono::steady_clock::now() < deadline) {
+            listing = page.tooLarge ? TooLargeListing() : ListingOfPage(Utf8ToText(page.body));
+        }
     });
-    // A parse that ran out of time keeps the previous listing, whatever arrived before.
-    const Listing listing = inTime ? ListingOfPage(page) : Listing{};
-    if (listing.found) {
+    if (listing.status == ListingStatus::Found) {
         state.RecordText = listing.text;
         state.RecordRowCount = listing.rowCount;
     }
     SetProperty(kDiagnosticBox, Property::Content, url + "\r\n" + raw + "\r\n" + listing.text);
-    return listing.found;
+    return listing.status;
 }
 
 void FetchSampleListing(ProgramState& state) {
@@ -102,8 +111,8 @@ void FetchSampleListing(ProgramState& state) {
     Text listingPage;
     Text page;
     RunWhileWindowPaints([&] {
-        listingPage = Utf8ToText(FetchText(url, deadline));
-        page = Utf8ToText(FetchPageBytes(url, deadline));
+        listingPage = Utf8ToText(FetchCappedText(url, deadline));
+        page = Utf8ToText(FetchPage(url, deadline, kMaxListingBytes).body);
     });
     state.RecordText = ListingOfPage(listingPage).text;
     SetProperty(kDiagnosticBox, Property::Content, page);

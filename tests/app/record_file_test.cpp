@@ -1,5 +1,6 @@
 // The record file: what is written, how it is replaced, and how it is read back and counted.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -61,6 +62,10 @@ TEST_F(RecordFileTest, SaveIntoAMissingFolderLeavesNothing) {
 }
 
 TEST_F(RecordFileTest, LoadCountsRowStartsInAnyLetterCase) {
+    std::string rowsPastTheLimit;
+    for (int i = 0; i <= 100000; ++i) {
+        rowsPastTheLimit += "<tr></tr>";
+    }
     const struct {
         const char* label;
         std::string bytes; // empty with `absent`: no file at all
@@ -75,6 +80,9 @@ TEST_F(RecordFileTest, LoadCountsRowStartsInAnyLetterCase) {
         {"adjacent tags", "<tr><tr>", false, "<tr><tr>", 2},
         {"invalid byte", std::string("<tr>\xff</tr>"), false, "<tr>?</tr>", 1},
         {"stops at a zero byte", std::string("<tr>a\0<tr>b", 11), false, "<tr>a", 1},
+        // Past the listing's limits the record reads as none, and stays as it is.
+        {"100,001 rows", rowsPastTheLimit, false, "", 0},
+        {"16 MiB and a byte", std::string(16 * 1024 * 1024 + 1, 'x'), false, "", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -87,5 +95,14 @@ TEST_F(RecordFileTest, LoadCountsRowStartsInAnyLetterCase) {
         LoadRecord(m_state);
         EXPECT_EQ(m_state.RecordText, c.text);
         EXPECT_EQ(m_state.RecordRowCount, c.rows);
+        EXPECT_EQ(c.absent ? std::string() : Contents(PathOf("test.txt")), c.bytes);
     }
+
+    // A record that is no regular file is never waited on: a pipe without a writer would
+    // block a plain read for ever.
+    std::filesystem::remove(PathOf("test.txt"));
+    ASSERT_EQ(mkfifo(PathOf("test.txt").c_str(), 0600), 0);
+    m_state.RecordText = "stale";
+    LoadRecord(m_state);
+    EXPECT_EQ(m_state.RecordText, "");
 }

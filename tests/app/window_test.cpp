@@ -256,20 +256,28 @@ TEST_F(WindowTest, TypedChineseIsWhatTheContentPropertyReads) {
 }
 
 TEST_F(WindowTest, StartUpRestoresTheRecordUnlessMarked) {
+    // 2,000,000 empty rows: 18 MB, past both of the listing's limits.
+    Text hostile;
+    for (int i = 0; i < 2000000; ++i) {
+        hostile += "<tr></tr>";
+    }
     const struct {
         const char* label;
         bool markerFile;
         bool markerFolder;
+        Text record;
         int rows;
+        bool restored;
     } cases[] = {
-        {"no marker", false, false, 2},
-        {"marker file", true, false, 0},
-        {"marker folder", false, true, 0},
+        {"no marker", false, false, SampleListing(2), 2, true},
+        {"marker file", true, false, SampleListing(2), 0, false},
+        {"marker folder", false, true, SampleListing(2), 0, false},
+        {"record past the listing's limits", false, false, hostile, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         std::filesystem::remove_all(PathOf("test"));
-        WriteText(PathOf("test.txt"), SampleListing(2));
+        WriteText(PathOf("test.txt"), c.record);
         if (c.markerFile) {
             WriteText(PathOf("test"), "");
         }
@@ -277,12 +285,16 @@ TEST_F(WindowTest, StartUpRestoresTheRecordUnlessMarked) {
             std::filesystem::create_directory(PathOf("test"));
         }
         m_state.RecordText.clear();
+        m_state.RecordRowCount = 0;
         StartWindow();
         EXPECT_TRUE(IsDirectory(Dir() + "/下载目录"));
         EXPECT_EQ(m_state.WorkDir, Dir() + "/下载目录/");
         EXPECT_EQ(RowCount("文件列表框"), c.rows);
+        EXPECT_EQ(m_state.RecordRowCount, c.rows);
         EXPECT_EQ(Control<QLabel>("状态")->text().toStdString(),
-                  c.rows > 0 ? Text("已读取上次记录") : Text(kFormatWarning));
+                  c.restored ? Text("已读取上次记录") : Text(kFormatWarning));
+        EXPECT_EQ(std::filesystem::file_size(PathOf("test.txt")), c.record.size())
+            << "the record file is never changed by a restore";
         if (c.rows == 2) {
             EXPECT_EQ(GetCellText("文件列表框", 1, 0), "2");
             EXPECT_EQ(GetCellText("文件列表框", 1, 1), "file2.bin");

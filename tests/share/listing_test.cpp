@@ -1,5 +1,5 @@
-// The listing module without a window: what a page yields, what a row count claims, and that
-// a row read alone is the row of the whole cut.
+// The listing module without a window: what a page yields, what a row count claims, the
+// limits, and that a row read alone is the row of the whole cut.
 
 #include <gtest/gtest.h>
 
@@ -18,33 +18,62 @@ Text Row(const Text& name, const Text& link) {
 
 TEST(ListingTest, PageYieldsItsTableBody) {
     const Text two = "\n" + Row("a", "u1") + "\n" + Row("b", "u2") + "\n";
+    const Text mostRows = [] {
+        Text rows;
+        for (int i = 0; i < kMaxListingRows; ++i) {
+            rows += "<tr>";
+        }
+        return rows;
+    }();
+    const Text largest = mostRows + Text(kMaxListingBytes - mostRows.size(), ' ');
+    using enum ListingStatus;
     const struct {
         const char* label;
         Text page;
-        bool found;
+        ListingStatus status;
         Text text;
         int rows;
     } cases[] = {
-        {"two rows", "<html><tbody>" + two + "</tbody></html>", true, two, 2},
-        {"empty body is a share without files", "<tbody></tbody>", true, "", 0},
-        {"rows counted in any letter case", "<tbody><TR><Tr></tbody>", true, "<TR><Tr>", 2},
-        {"first body only", "<tbody>x</tbody><tbody><tr></tbody>", true, "x", 0},
-        {"no closing tag", "<tbody><tr>a</tr>", false, "", 0},
-        {"closing tag only before the opening one", "</tbody><tbody>", false, "", 0},
-        {"upper-case markers are not a body", "<TBODY><tr></TBODY>", false, "", 0},
-        {"error text", "service unavailable", false, "", 0},
+        {"two rows", "<html><tbody>" + two + "</tbody></html>", Found, two, 2},
+        {"empty body is a share without files", "<tbody></tbody>", Found, "", 0},
+        {"rows counted in any letter case", "<tbody><TR><Tr></tbody>", Found, "<TR><Tr>", 2},
+        {"first body only", "<tbody>x</tbody><tbody><tr></tbody>", Found, "x", 0},
+        {"no closing tag", "<tbody><tr>a</tr>", Missing, "", 0},
+        {"closing tag only before the opening one", "</tbody><tbody>", Missing, "", 0},
+        {"upper-case markers are not a body", "<TBODY><tr></TBODY>", Missing, "", 0},
+        {"error text", "service unavailable", Missing, "", 0},
+        {"as many rows as taken", "<tbody>" + mostRows + "</tbody>", Found, mostRows,
+         kMaxListingRows},
+        {"one row more", "<tbody><tr>" + mostRows + "</tbody>", TooLarge, "", 0},
+        {"a page one byte too long", "<tbody></tbody>" + Text(kMaxListingBytes - 14, ' '), TooLarge,
+         "", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const Listing listing = ListingOfPage(c.page);
-        EXPECT_EQ(listing.found, c.found);
+        EXPECT_EQ(listing.status, c.status);
         EXPECT_EQ(listing.text, c.text);
         EXPECT_EQ(listing.rowCount, c.rows);
     }
-    const Listing record = ListingOfRecord(two);
-    EXPECT_TRUE(record.found);
-    EXPECT_EQ(record.text, two);
-    EXPECT_EQ(record.rowCount, 2);
+    // The record file's text is the listing itself, within the same limits.
+    const struct {
+        const char* label;
+        Text record;
+        ListingStatus status;
+        int rows;
+    } records[] = {
+        {"two rows", two, Found, 2},
+        {"the largest listing", largest, Found, kMaxListingRows},
+        {"one byte too long", largest + " ", TooLarge, 0},
+        {"one row too many", "<tr>" + mostRows, TooLarge, 0},
+    };
+    for (const auto& r : records) {
+        SCOPED_TRACE(r.label);
+        const Listing record = ListingOfRecord(r.record);
+        EXPECT_EQ(record.status, r.status);
+        EXPECT_EQ(record.text, r.status == Found ? r.record : Text());
+        EXPECT_EQ(record.rowCount, r.rows);
+    }
 }
 
 TEST(ListingTest, RowsAreCutOnceTheSameWayForEveryReader) {

@@ -41,6 +41,7 @@ constexpr const char* kCode = "k9Qz";
 constexpr const char* kEmptyShare = "EmptyShare1";
 constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
 constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
+constexpr const char* kTooLarge = "解析失败：文件列表过大";
 
 struct ShareFile {
     Text name;
@@ -319,6 +320,43 @@ TEST_F(ParseCommandTest, FailedParseKeepsThePreviousListing) {
             EXPECT_EQ(Diagnostic(), diagnosticBefore);
             EXPECT_TRUE(m_program->State().ShareId.empty());
         }
+    }
+}
+
+// A service that answers with a listing past a limit: the parse fails and nothing is lost.
+TEST_F(ParseCommandTest, ListingsPastTheLimitsFailAndKeepThePreviousListing) {
+    Paste(LinkText(kShare, kCode));
+    PressParse();
+    const auto rowsBefore = Rows();
+    const Text recordBefore = Record();
+    std::string manyRows;
+    for (int i = 0; i <= 100000; ++i) {
+        manyRows += "<tr></tr>";
+    }
+    // 编辑框2 ends with the raw page, when it was not too long itself, and no listing.
+    const struct {
+        const char* label;
+        std::string page;
+        std::string diagnosticEnd;
+    } cases[] = {
+        {"100,001 rows", "<tbody>" + manyRows + "</tbody>", "</tr></tbody>\n"},
+        {"a page over 16 MiB", "<tbody></tbody>" + std::string(16 * 1024 * 1024, ' '),
+         std::string("&pwd=") + kCode + "\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string answer = RecordingServer::Response("200 OK", {}, c.page);
+        RecordingServer service([&answer](const RecordedRequest&) { return answer; });
+        UseService(service.Url("/"));
+        StartProgram();
+        Paste(LinkText(kShare, kCode));
+        PressParse();
+        EXPECT_EQ(Status(), kTooLarge);
+        EXPECT_EQ(Rows(), rowsBefore);
+        EXPECT_EQ(Record(), recordBefore);
+        EXPECT_EQ(m_program->State().RecordText, recordBefore);
+        EXPECT_EQ(m_program->State().RecordRowCount, 3);
+        EXPECT_TRUE(Diagnostic().ends_with(c.diagnosticEnd));
     }
 }
 
