@@ -218,14 +218,8 @@ Text ToText(const char* value) {
 }
 
 Text ToText(const Bytes& value) {
-    Text out;
-    for (std::uint8_t byte : value) {
-        if (byte == 0) {
-            break;
-        }
-        out += static_cast<char>(byte);
-    }
-    return out;
+    const auto zero = std::find(value.begin(), value.end(), std::uint8_t{0});
+    return Text(value.begin(), zero);
 }
 
 Text FullWidthToHalfWidth(const Text& text) {

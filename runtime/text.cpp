@@ -35,10 +35,39 @@ std::size_t StartIndex(std::optional<int> start) {
     return (start && *start > 1) ? static_cast<std::size_t>(*start - 1) : 0;
 }
 
-// The first match at or after 0-based `from` inside the first `end` bytes, stepping a whole
-// character at a time; npos when none.
+// The first match at or after 0-based `from` (a character's start) inside the first `end`
+// bytes, stepping a whole character at a time; npos when none.
 std::size_t ScanForward(const Text& text, std::size_t from, std::size_t end, const Text& part,
                         bool ignoreCase) {
+    const auto first = static_cast<unsigned char>(part.empty() ? 0x80 : part[0]);
+    if (first < 0x80) {
+        // An ASCII byte never lies inside a character (the bytes after a lead byte are 0x80
+        // and up), so each place that byte occurs is a place the stepping scan reaches: the
+        // places are looked for directly, which is much faster on long texts.
+        const unsigned char lower = ignoreCase ? AsciiLower(first) : first;
+        const unsigned char upper = ignoreCase && lower >= 'a' && lower <= 'z'
+                                        ? static_cast<unsigned char>(lower - ('a' - 'A'))
+                                        : lower;
+        for (std::size_t at = from; at < end && end - at >= part.size(); ++at) {
+            if (lower == upper) {
+                const void* found =
+                    std::memchr(text.data() + at, lower, end - part.size() + 1 - at);
+                if (found == nullptr) {
+                    return Text::npos;
+                }
+                at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+            } else {
+                const auto byte = static_cast<unsigned char>(text[at]);
+                if (byte != lower && byte != upper) {
+                    continue;
+                }
+            }
+            if (MatchesAt(text, at, part, ignoreCase)) {
+                return at;
+            }
+        }
+        return Text::npos;
+    }
     for (std::size_t at = from; at < end && end - at >= part.size();
          at += static_cast<std::size_t>(CharacterLengthAt(text, at))) {
         if (MatchesAt(text, at, part, ignoreCase)) {
@@ -254,17 +283,12 @@ Array<Text> SplitText(const Text& text, const Text& separator, std::optional<int
         return pieces;
     }
     std::size_t cut = 0;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        if (text.size() - at >= separator.size() && MatchesAt(text, at, separator, false)) {
-            pieces.Append(text.substr(cut, at - cut));
-            at += separator.size();
-            cut = at;
-            if (maxCount && pieces.Count() == *maxCount) {
-                return pieces;
-            }
-        } else {
-            at += static_cast<std::size_t>(CharacterLengthAt(text, at));
+    for (std::size_t at = ScanForward(text, 0, text.size(), separator, false); at != Text::npos;
+         at = ScanForward(text, cut, text.size(), separator, false)) {
+        pieces.Append(text.substr(cut, at - cut));
+        cut = at + separator.size();
+        if (maxCount && pieces.Count() == *maxCount) {
+            return pieces;
         }
     }
     if (cut < text.size()) {
