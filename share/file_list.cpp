@@ -14,14 +14,17 @@ namespace pandrel {
 void FillFileList(ProgramState& state) {
     AssertUiThread();
     const Array<FileEntry> entries = ListingRows(state.RecordText, state.RecordRowCount);
+    std::vector<std::vector<Text>> rows;
+    rows.reserve(static_cast<std::size_t>(entries.Count()));
     for (int i = 1; i <= entries.Count(); ++i) {
         const FileEntry& entry = entries[i];
-        const int row = InsertRow(kFileList);
-        SetCellText(kFileList, row, kFileNumberColumn, ToText(std::int32_t{i}));
-        SetCellText(kFileList, row, kFileNameColumn, entry.name);
-        SetCellText(kFileList, row, kFileSizeColumn, entry.size);
-        SetCellText(kFileList, row, kFileLinkColumn, entry.link);
+        std::vector<Text>& cells = rows.emplace_back(4);
+        cells[kFileNumberColumn] = ToText(std::int32_t{i});
+        cells[kFileNameColumn] = entry.name;
+        cells[kFileSizeColumn] = entry.size;
+        cells[kFileLinkColumn] = entry.link;
     }
+    AppendRows(kFileList, rows);
 }
 
 void CopySelectedLink(ProgramState& state) {

@@ -2,12 +2,25 @@
 
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "runtime/ui/control_registry.h"
 #include "runtime/ui/qt_text.h"
 #include "runtime/ui/ui_thread.h"
 
 namespace pandrel {
 namespace {
+
+// A new row as InsertRow makes it, with a check box in front when the list asks for one.
+QTreeWidgetItem* NewRow(const QTreeWidget* view, const Text& caption) {
+    auto* item = new QTreeWidgetItem();
+    item->setText(0, ToQString(caption));
+    if (view->property(kRowCheckBoxesProperty).toBool()) {
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    return item;
+}
 
 QTreeWidgetItem* CellItem(QTreeWidget* view, int row, int column) {
     if (view == nullptr || row < 0 || column < 0 || column >= view->columnCount()) {
@@ -33,14 +46,33 @@ int InsertRow(const Text& list, int position, const Text& caption) {
         }
         const int count = view->topLevelItemCount();
         const int index = position < 0 || position > count ? count : position;
-        auto* item = new QTreeWidgetItem();
-        item->setText(0, ToQString(caption));
-        if (view->property(kRowCheckBoxesProperty).toBool()) {
-            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-            item->setCheckState(0, Qt::Unchecked);
-        }
-        view->insertTopLevelItem(index, item);
+        view->insertTopLevelItem(index, NewRow(view, caption));
         return index;
+    });
+}
+
+int AppendRows(const Text& list, const std::vector<std::vector<Text>>& rows) {
+    // By reference: a caller on another thread waits until the UI thread is done with them.
+    return RunOnUiThread([&list, &rows] {
+        auto* view = FindControlAs<QTreeWidget>(list);
+        if (view == nullptr) {
+            return -1;
+        }
+        // Cells are written before the rows join the list, and the rows join it in one step:
+        // the view and its model hear of them once, not once for every cell.
+        QList<QTreeWidgetItem*> items;
+        items.reserve(static_cast<qsizetype>(rows.size()));
+        for (const std::vector<Text>& cells : rows) {
+            QTreeWidgetItem* item = NewRow(view, {});
+            const int columns = std::min(static_cast<int>(cells.size()), view->columnCount());
+            for (int column = 0; column < columns; ++column) {
+                item->setText(column, ToQString(cells[static_cast<std::size_t>(column)]));
+            }
+            items.append(item);
+        }
+        const int first = view->topLevelItemCount();
+        view->addTopLevelItems(items);
+        return first;
     });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "runtime/value_types.h"
 
 namespace pandrel {
@@ -16,6 +18,12 @@ int RowCount(const Text& list);
 // in column 0 and the other columns empty. Gives the new row's index, -1 when there is no
 // such list.
 int InsertRow(const Text& list, int position = -1, const Text& caption = {});
+
+// Appends one row per member of `rows`, each holding its cells from column 0 on (cells past
+// the list's last column are dropped, missing ones stay empty): the rows InsertRow and
+// SetCellText would make one call at a time, made at once. Gives the first new row's index,
+// -1 when there is no such list.
+int AppendRows(const Text& list, const std::vector<std::vector<Text>>& rows);
 
 Text GetCellText(const Text& list, int row, int column = 0);
 void SetCellText(const Text& list, int row, int column = 0, const Text& text = {});

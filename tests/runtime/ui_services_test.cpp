@@ -193,6 +193,24 @@ TEST_F(UiServicesTest, InsertRowPlacesRowsAndCellsReadBack) {
     EXPECT_EQ(GetCellText(kList, -1, 0), "");
     EXPECT_EQ(RowCount(kList), 5);
     EXPECT_EQ(InsertRow("不存在的列表"), -1);
+
+    // Rows appended at once are the rows the calls one at a time make, check boxes included.
+    auto* list = Control<QTreeWidget>(kList);
+    list->setProperty(kRowCheckBoxesProperty, true);
+    const int inserted = InsertRow(kList, -1, "one");
+    SetCellText(kList, inserted, 1, "two");
+    EXPECT_EQ(AppendRows(kList, {{"one", "two"}, {}, {"0", "1", "2", "3", "4", "5", "6", "7"}}),
+              inserted + 1);
+    ASSERT_EQ(RowCount(kList), inserted + 4);
+    for (int column = 0; column < 7; ++column) {
+        EXPECT_EQ(GetCellText(kList, inserted + 1, column), GetCellText(kList, inserted, column));
+        EXPECT_EQ(GetCellText(kList, inserted + 2, column), "");
+        EXPECT_EQ(GetCellText(kList, inserted + 3, column), std::to_string(column));
+    }
+    for (int row = inserted; row < inserted + 4; ++row) {
+        EXPECT_EQ(list->topLevelItem(row)->checkState(0), Qt::Unchecked) << row;
+    }
+    EXPECT_EQ(AppendRows("不存在的列表", {{"x"}}), -1);
 }
 
 TEST_F(UiServicesTest, TimerIntervalRules) {
