@@ -26,6 +26,7 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "runtime/control_names.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/qt_text.h"
 
@@ -37,6 +38,10 @@ struct Controls {
     QTreeWidget* list = nullptr;
     QLabel* status = nullptr;
 };
+
+QString Name(const char* control) {
+    return QString::fromUtf8(control);
+}
 
 // Milliseconds from the click to the painted list.
 qint64 TimeOneParse(const Controls& controls) {
@@ -85,10 +90,10 @@ int main(int argc, char** argv) {
     program.Start(steps);
     QWidget& window = *program.Window();
     Controls controls;
-    controls.input = window.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
-    controls.button = window.findChild<QPushButton*>(QStringLiteral("解析"));
-    controls.list = window.findChild<QTreeWidget*>(QStringLiteral("文件列表框"));
-    controls.status = window.findChild<QLabel*>(QStringLiteral("状态"));
+    controls.input = window.findChild<QLineEdit*>(Name(pandrel::kShareInputBox));
+    controls.button = window.findChild<QPushButton*>(Name(pandrel::kParseButton));
+    controls.list = window.findChild<QTreeWidget*>(Name(pandrel::kFileList));
+    controls.status = window.findChild<QLabel*>(Name(pandrel::kStatusLine));
     if (controls.input == nullptr || controls.button == nullptr || controls.list == nullptr ||
         controls.status == nullptr) {
         std::fprintf(stderr, "parse-bench: the parse controls are missing\n");
@@ -126,7 +131,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer clock;
     clock.start();
-    pandrel::DeleteAllRows("文件列表框");
+    pandrel::DeleteAllRows(pandrel::kFileList);
     controls.list->viewport()->repaint();
     std::printf("clear: %lld ms for %d rows\n", static_cast<long long>(clock.elapsed()), rows);
     return ok ? 0 : 1;
