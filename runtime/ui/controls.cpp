@@ -56,13 +56,39 @@ Text EditContent(QObject* control) {
     return {};
 }
 
+// A multi-line box lays out a whole line before it shows any of it, which holds the window
+// for seconds on a line of megabytes (a listing page written on one line). Longer lines are
+// shown in pieces of this many characters.
+constexpr qsizetype kLongestShownLine = 65536;
+
+QString WithLongLinesBroken(const QString& text) {
+    if (text.size() <= kLongestShownLine) {
+        return text;
+    }
+    QString shown;
+    shown.reserve(text.size() + text.size() / kLongestShownLine);
+    qsizetype lineLength = 0;
+    for (const QChar c : text) {
+        // The characters that start a new block of the box's document.
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator) {
+            lineLength = -1;
+        } else if (lineLength >= kLongestShownLine && !c.isLowSurrogate()) {
+            shown += QLatin1Char('\n');
+            lineLength = 0;
+        }
+        shown += c;
+        ++lineLength;
+    }
+    return shown;
+}
+
 void SetEditContent(QObject* control, const Text& text) {
     if (auto* line = qobject_cast<QLineEdit*>(control)) {
         line->setText(ToQString(text));
         // Shown from its start, as a freshly set edit box is.
         line->setCursorPosition(0);
     } else if (auto* box = qobject_cast<QPlainTextEdit*>(control)) {
-        box->setPlainText(ToQString(text));
+        box->setPlainText(WithLongLinesBroken(ToQString(text)));
     }
 }
 

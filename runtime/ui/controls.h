@@ -13,7 +13,8 @@ namespace pandrel {
 // and a write changes nothing.
 //
 //   Width        integer  the window's width (left, top and height stay)
-//   Content      text     an edit box's text
+//   Content      text     an edit box's text; a multi-line box shows a line longer than
+//                         65,536 characters in pieces of that length, one per line
 //   Caption      text     a label's text, repainted at once and shown as plain text on one
 //                         line, each line break as a space; read back exactly as set
 //   Checked      truth    a check box

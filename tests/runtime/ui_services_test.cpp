@@ -140,6 +140,15 @@ TEST_F(UiServicesTest, OnlyTheRegisteredPropertiesAreServed) {
         }
     }
 
+    // A multi-line box shows a very long line in pieces, keeping every character.
+    const Text longLine = Text(65536, 'a') + "中" + Text(70000, 'b') + "\n" + Text(65536, 'c');
+    SetProperty(kBox, Property::Content, longLine);
+    const QString shown = Control<QPlainTextEdit>(kBox)->toPlainText();
+    EXPECT_EQ(shown.count(QLatin1Char('\n')), 3);
+    EXPECT_TRUE(shown.startsWith(QString(65536, QLatin1Char('a')) + QStringLiteral("\n中")));
+    EXPECT_EQ(QString(shown).remove(QLatin1Char('\n')).toStdString(),
+              Text(65536, 'a') + "中" + Text(70000, 'b') + Text(65536, 'c'));
+
     // The program's own names mean nothing here, and a window that registers no properties
     // is served none.
     SetProperty("状态", Property::Caption, "x");
