@@ -111,6 +111,8 @@ QString OneLine(QString text) {
 void SetCaption(QLabel* label, const Text& caption) {
     const QString text = ToQString(caption);
     label->setProperty(kCaptionProperty, text);
+    // Captions carry outside text (a pasted share, a listing's file names): never markup.
+    label->setTextFormat(Qt::PlainText);
     label->setText(OneLine(text));
     label->repaint();
 }

@@ -15,8 +15,9 @@ namespace pandrel {
 //   Width        integer  the window's width (left, top and height stay)
 //   Content      text     an edit box's text; a multi-line box shows a line longer than
 //                         65,536 characters in pieces of that length, one per line
-//   Caption      text     a label's text, repainted at once and shown as plain text on one
-//                         line, each line break as a space; read back exactly as set
+//   Caption      text     a label's text, repainted at once and shown as plain text (never
+//                         markup) on one line, each line break as a space; read back
+//                         exactly as set
 //   Checked      truth    a check box
 //   Interval     integer  a timer's period in milliseconds: 0 or below stops the timer; a
 //                         positive value different from the current one (0 while stopped)

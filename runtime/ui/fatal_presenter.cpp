@@ -27,8 +27,13 @@ void PresentFatalError(const Text& text) {
         std::fflush(stderr);
         return;
     }
-    RunOnUiThread(
-        [text] { QMessageBox::critical(nullptr, QStringLiteral("Pandrel"), ToQString(text)); });
+    RunOnUiThread([text] {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Pandrel"), ToQString(text),
+                        QMessageBox::Ok);
+        // The text may name files and functions from outside: never markup.
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    });
 }
 
 } // namespace

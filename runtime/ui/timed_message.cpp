@@ -61,6 +61,7 @@ int ShowTimedMessage(const Text& text, int style, std::optional<Text> caption, Q
         QWidget* parent = owner != nullptr ? owner : FindProcessWindow(getpid(), {}, {}, 1000);
         QMessageBox box(IconOfStyle(style), ToQString(caption.value_or("友情提醒")),
                         ToQString(text), QMessageBox::NoButton, parent);
+        box.setTextFormat(Qt::PlainText);
         const std::vector<ButtonChoice> choices = ButtonsOfStyle(style);
         for (const ButtonChoice& choice : choices) {
             box.addButton(choice.button);

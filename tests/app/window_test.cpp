@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -18,9 +19,14 @@
 #include <fstream>
 
 #include "app/window_texts.h"
+#include "download/task_list.h"
+#include "runtime/control_names.h"
 #include "runtime/files.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
+#include "runtime/ui/timed_message.h"
+#include "runtime/ui/work_log.h"
+#include "share/file_list.h"
 #include "window_fixture.h"
 
 using namespace pandrel;
@@ -416,4 +422,67 @@ TEST_F(WindowTest, RightClicksPopUpTheirMenusNextToThePointer) {
         }
         EXPECT_EQ(shownAt, QCursor::pos() + QPoint(3, 3));
     }
+}
+
+namespace {
+
+// Pixels of the red that the hostile name's markup asks for.
+int RedPixels(const QImage& picture) {
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            red += c.red() > 200 && c.green() < 80 && c.blue() < 80;
+        }
+    }
+    return red;
+}
+
+} // namespace
+
+// A share's names, sizes and links and the pasted text come from strangers: wherever the
+// window shows them they show as the characters they are, never as markup.
+TEST_F(WindowTest, OutsideTextShowsAsPlainText) {
+    const Text hostile = "<font color=#ff0000 size=7>病毒警告：请立即运行 setup.sh";
+    QLabel markup;
+    markup.setTextFormat(Qt::RichText);
+    markup.setText(QString::fromStdString(hostile));
+    markup.adjustSize();
+    ASSERT_GT(RedPixels(markup.grab().toImage()), 0) << "the check must see markup when shown";
+
+    StartWindow();
+    m_state.RecordText = "<tr><td>" + hostile + "</td><td>" + hostile +
+                         "</td><td><a target=\"_blank\" href=\"" + hostile +
+                         "\">点我下载</a></td></tr>";
+    m_state.RecordRowCount = 1;
+    FillFileList(m_state);
+    AddTaskRow({1, hostile, hostile, hostile});
+    SetCellText(kTaskList, 0, kStateColumn, hostile);
+    SetProperty(kStatusLine, Property::Caption, "任务：" + hostile + " 创建成功");
+    SetProperty(kShareInputBox, Property::Content, hostile);
+    SetProperty(kDiagnosticBox, Property::Content, hostile);
+    SetProperty(kScanReportBox, Property::Content, hostile);
+    AppendLog(hostile, true);
+    // Every surface, also those out of view or on the other page, drawn as it would show.
+    for (const char* name : {kStatusLine, kShareInputBox, kFileList, kDiagnosticBox, kTaskList,
+                             kWorkLog, kScanReportBox}) {
+        EXPECT_EQ(RedPixels(Control<QWidget>(name)->grab().toImage()), 0) << name;
+    }
+    EXPECT_EQ(GetTextProperty(kShareInputBox, Property::Content), hostile);
+
+    QString boxText;
+    int boxRed = -1;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, &watcher, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxText = box->text();
+            boxRed = RedPixels(box->grab().toImage());
+            box->done(0);
+        }
+    });
+    watcher.start(20);
+    ShowTimedMessage(hostile, 0, std::nullopt, nullptr, 3000);
+    EXPECT_EQ(boxText.toStdString(), hostile);
+    EXPECT_EQ(boxRed, 0) << "the message box";
 }

@@ -76,7 +76,7 @@ protected:
         m_window->setWindowTitle(QStringLiteral("测试窗口 v2"));
         Make<QLineEdit>(kLine);
         Make<QPlainTextEdit>(kBox);
-        Make<QLabel>(kCaption);
+        Make<QLabel>(kCaption)->setTextFormat(Qt::RichText);
         Make<QCheckBox>(kCheck);
         Make<QTreeWidget>(kList)->setColumnCount(7);
         Make<QTreeWidget>(kLog)->setColumnCount(1);
@@ -117,7 +117,8 @@ TEST_F(UiServicesTest, OnlyTheRegisteredPropertiesAreServed) {
     EXPECT_EQ(m_window->width(), 800);
     EXPECT_EQ(m_window->height(), 400);
 
-    // Texts read back exactly as set; a caption shows each line break as a space.
+    // Texts read back exactly as set; a caption shows each line break as a space, and shows
+    // as plain text.
     auto* caption = Control<QLabel>(kCaption);
     const struct {
         const char* control;
@@ -137,6 +138,7 @@ TEST_F(UiServicesTest, OnlyTheRegisteredPropertiesAreServed) {
         EXPECT_EQ(GetTextProperty(t.control, t.property), t.text) << t.control;
         if (!t.shown.isEmpty()) {
             EXPECT_EQ(caption->text(), t.shown);
+            EXPECT_EQ(caption->textFormat(), Qt::PlainText) << "whatever the label was";
         }
     }
 
