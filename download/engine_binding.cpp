@@ -3,9 +3,14 @@
 namespace pandrel {
 
 LibraryEngine::LibraryEngine(const char* library)
-    : m_init(library, "DL_Init"), m_createTask(library, "DL_CreateTask"),
-      m_startTask(library, "DL_StartTask"), m_queryTaskInfoEx(library, "DL_QueryTaskInfoEx"),
-      m_stopTask(library, "DL_StopTask"), m_deleteTask(library, "DL_DeleteTask") {}
+    : m_setHostFolder(library, "DL_SetHostFolder"), m_init(library, "DL_Init"),
+      m_createTask(library, "DL_CreateTask"), m_startTask(library, "DL_StartTask"),
+      m_queryTaskInfoEx(library, "DL_QueryTaskInfoEx"), m_stopTask(library, "DL_StopTask"),
+      m_deleteTask(library, "DL_DeleteTask") {}
+
+std::int32_t LibraryEngine::SetHostFolder(const Text& folder) {
+    return m_setHostFolder.Get()(folder.c_str());
+}
 
 std::int32_t LibraryEngine::Init() {
     return m_init.Get()();

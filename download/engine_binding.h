@@ -6,7 +6,7 @@
 
 namespace pandrel {
 
-// The six operations of the download engine. Task code talks to the engine through this
+// The operations of the download engine. Task code talks to the engine through this
 // interface only, so that it can run against the real library or, in tests, against a
 // double that records the calls. Every result is the engine's own 32-bit value; only Init's
 // is examined by the program (nonzero = ready).
@@ -14,6 +14,9 @@ class EngineApi {
 public:
     virtual ~EngineApi() = default;
 
+    // Where the engine starts its process from: `folder` (EngineDir) holds dlhost. Without the
+    // call, "DownLoad/" beside the engine library. 1 when taken.
+    virtual std::int32_t SetHostFolder(const Text& folder) = 0;
     virtual std::int32_t Init() = 0;
     // `params` is the block of a filled TaskCreateParams record; gives the task handle.
     virtual std::int32_t CreateTask(const void* params) = 0;
@@ -34,6 +37,7 @@ class LibraryEngine final : public EngineApi {
 public:
     explicit LibraryEngine(const char* library = kEngineLibraryName);
 
+    std::int32_t SetHostFolder(const Text& folder) override;
     std::int32_t Init() override;
     std::int32_t CreateTask(const void* params) override;
     std::int32_t StartTask(std::int32_t handle) override;
@@ -43,6 +47,7 @@ public:
 
 private:
     // The engine's functions use the C calling convention with 32-bit integers and addresses.
+    LibraryFunction<std::int32_t(const char*)> m_setHostFolder;
     LibraryFunction<std::int32_t()> m_init;
     LibraryFunction<std::int32_t(const void*)> m_createTask;
     LibraryFunction<std::int32_t(std::int32_t)> m_startTask;

@@ -27,6 +27,9 @@ bool DeployEngine(const Text& runDir, const Bytes& engineArchive, const LogSink&
         return false;
     }
     appendLog("释放程序下载引擎文件完成");
+    // The host is started from where it was released, also when that is not beside the
+    // engine library (a program that may not write its own folder).
+    engine.SetHostFolder(engineDir);
     // A zero result is not logged: start-up simply stops after it.
     return engine.Init() != 0;
 }

@@ -97,6 +97,10 @@ enum {
 // Starts the engine process; nonzero when it answered the handshake, or is still starting
 // after 2 s. 0 when it cannot be started at all.
 int32_t DL_Init(void);
+// Starts the engine process from FOLDER/dlhost from now on, instead of from "DownLoad/" beside
+// this library: a program that may not write its own folder releases the engine's files
+// elsewhere. Call it before DL_Init. 1 when taken, 0 for a null or empty folder.
+int32_t DL_SetHostFolder(const char* folder);
 // Creates a stopped task from a TaskCreateParams block; returns its handle (positive, never
 // reused within a run), or 0 when params is null.
 int32_t DL_CreateTask(const void* params);

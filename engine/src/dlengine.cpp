@@ -55,6 +55,11 @@ struct KnownTask {
 
 class Engine {
 public:
+    void SetHostFolder(std::string folder) {
+        std::lock_guard lock(m_mutex);
+        m_hostFolder = std::move(folder);
+    }
+
     int32_t Init() {
         std::unique_lock lock(m_mutex);
         if (m_linkUp) {
@@ -277,10 +282,9 @@ private:
                 continue;
             }
             lock.unlock();
-            const std::string folder = LibraryFolder();
+            const std::string folder = HostFolder();
             HostLink fresh;
-            const bool started =
-                !folder.empty() && fresh.Start(folder + "DownLoad/dlhost", kHandshakeMs);
+            const bool started = !folder.empty() && fresh.Start(folder + "dlhost", kHandshakeMs);
             if (started) {
                 std::lock_guard link(m_linkMutex);
                 m_link = std::move(fresh);
@@ -359,6 +363,19 @@ private:
     bool m_everStarted = false;
     bool m_lost = false;
     bool m_keeperRuns = false;
+    // Where the host's executable lies; empty for "DownLoad/" beside this library.
+    std::string m_hostFolder;
+
+    std::string HostFolder() {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_hostFolder.empty()) {
+                return m_hostFolder;
+            }
+        }
+        const std::string library = LibraryFolder();
+        return library.empty() ? library : library + "DownLoad/";
+    }
 
     // Held for the round trips on the current host.
     std::timed_mutex m_linkMutex;
@@ -381,6 +398,18 @@ extern "C" {
 
 __attribute__((visibility("default"))) int32_t DL_Init(void) {
     return TheEngine().Init();
+}
+
+__attribute__((visibility("default"))) int32_t DL_SetHostFolder(const char* folder) {
+    if (folder == nullptr || *folder == '\0') {
+        return 0;
+    }
+    std::string path = folder;
+    if (path.back() != '/') {
+        path += '/';
+    }
+    TheEngine().SetHostFolder(std::move(path));
+    return 1;
 }
 
 __attribute__((visibility("default"))) int32_t DL_CreateTask(const void* params) {

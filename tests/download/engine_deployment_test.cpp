@@ -18,12 +18,18 @@ namespace {
 using pandrel::Bytes;
 using pandrel::Text;
 
-// Counts Init calls at the engine boundary; the deployment never calls anything else.
+// Counts Init calls at the engine boundary and keeps the host folder it was given before
+// them; the deployment never calls anything else.
 class CountingEngine : public pandrel::EngineApi {
 public:
     explicit CountingEngine(std::int32_t initResult = 1) : m_initResult(initResult) {}
+    std::int32_t SetHostFolder(const Text& folder) override {
+        hostFolder = folder;
+        return 1;
+    }
     std::int32_t Init() override {
         ++inits;
+        hostFolderAtInit = hostFolder;
         return m_initResult;
     }
     std::int32_t CreateTask(const void*) override { return ++unexpected; }
@@ -34,6 +40,8 @@ public:
 
     int inits = 0;
     int unexpected = 0;
+    Text hostFolder;
+    Text hostFolderAtInit;
 
 private:
     std::int32_t m_initResult;
@@ -90,6 +98,7 @@ TEST_F(DeploymentTest, FreshAndSecondStart) {
     EXPECT_TRUE(::access((m_engineDir + "dlhost").c_str(), X_OK) == 0);
     EXPECT_EQ(m_log, std::vector<Text>{"释放程序下载引擎文件完成"});
     EXPECT_EQ(first.inits, 1);
+    EXPECT_EQ(first.hostFolderAtInit, m_engineDir) << "the host must start where it was released";
 
     // The next start writes everything again, whatever is there; other files stay.
     std::ofstream(m_engineDir + "engine.dat", std::ios::trunc) << "damaged";
