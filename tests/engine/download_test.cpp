@@ -443,13 +443,17 @@ TEST_P(FileChanges, AFinishedFileIsOneVersionWhole) {
     DL_StartTask(h);
     TaskStatusInfo s{};
     const bool finished = WaitFinished(h, &s);
-    if (c.twice) {
-        EXPECT_FALSE(finished) << c.label;
+    // A response under way keeps its version, so on a loaded machine every connection may have
+    // started before the switch: the old version whole is then a right result too. What must
+    // never finish is a mix.
+    const std::string got = finished ? Sha256Hex(ReadFile(PathOf("f.bin"))) : "";
+    const bool oneVersion = got == Sha256Hex(file.laterBody) || got == Sha256Hex(file.body);
+    if (c.twice && !finished) {
         EXPECT_EQ(s.fail_code, DL_FAIL_HTTP) << c.label;
         EXPECT_FALSE(FileExists(PathOf("f.bin"))) << c.label;
     } else {
         ASSERT_TRUE(finished) << c.label << " fail " << s.fail_code;
-        EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.laterBody)) << c.label;
+        EXPECT_TRUE(oneVersion) << c.label << ": the finished file mixes two versions";
         EXPECT_EQ(FolderEntries(Dir()), std::set<std::string>{"f.bin"});
     }
     // Every request but the first of each version asks for its range of the version kept.
