@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "download/engine_deployment.h"
+#include "runtime/program_files.h"
 #include "runtime/ui/deployment_loader.h"
 #include "runtime/ui/fatal_presenter.h"
 #include "runtime/ui/ui_thread.h"
@@ -23,10 +24,18 @@ StartupSteps EngineStartupSteps(EngineApi& engine) {
 
 } // namespace
 
-Application::Application(const Text& runDir) {
+Application::Application(const Text& runDir) : Application(ProgramFolders{runDir, runDir, {}}) {}
+
+Application::Application(const ProgramFolders& folders) {
     InstallFatalErrorPresenter();
-    m_state.RunDir = runDir;
-    m_state.deployment = LoadDeployment(runDir);
+    m_state.RunDir = folders.runDir;
+    if (folders.programDir != folders.runDir) {
+        m_state.ProgramDir = folders.programDir;
+    }
+    if (folders.workDir != WorkDirectoryOf(folders.runDir)) {
+        m_state.PlannedWorkDir = folders.workDir;
+    }
+    m_state.deployment = LoadDeployment(m_state.RunDir);
 }
 
 Application::~Application() {

@@ -7,6 +7,7 @@
 #include "download/download_manager.h"
 #include "download/engine_binding.h"
 #include "runtime/files.h"
+#include "runtime/program_folders.h"
 #include "runtime/program_state.h"
 
 namespace pandrel {
@@ -16,7 +17,9 @@ namespace pandrel {
 // long as this object and is released with it when the message loop has ended.
 class Application {
 public:
+    // Every file beside the program in `runDir`, as in a portable copy.
     explicit Application(const Text& runDir);
+    explicit Application(const ProgramFolders& folders);
     ~Application();
 
     // Builds the window, runs start-up and shows the window. Without steps, start-up releases

@@ -4,7 +4,8 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    pandrel::Application program(pandrel::RunDirectory());
+    pandrel::Application program(pandrel::ProgramFoldersFor(
+        pandrel::RunDirectory(), pandrel::UserEnvironmentOfThisProcess()));
     program.Start();
     return QApplication::exec();
 }

@@ -47,8 +47,9 @@ Text FolderOf(const Text& path) {
 
 } // namespace
 
-LeftoverOwner OwnerOfThisCopy(const Text& runDir) {
-    return {EngineDirectoryOf(runDir), runDir, ProcessExecutableName(getpid())};
+LeftoverOwner OwnerOfThisCopy(const ProgramState& state) {
+    const Text& programDir = state.ProgramDir.empty() ? state.RunDir : state.ProgramDir;
+    return {EngineDirectoryOf(state.RunDir), programDir, ProcessExecutableName(getpid())};
 }
 
 bool IsOwnLeftover(std::int32_t processId, const LeftoverOwner& owner) {
@@ -57,12 +58,12 @@ bool IsOwnLeftover(std::int32_t processId, const LeftoverOwner& owner) {
     if (!executable.empty() && !engineDir.empty() && FolderOf(executable) == engineDir) {
         return true;
     }
-    const Text runDir = ResolvedFolder(owner.runDir);
-    if (runDir.empty() || owner.programName.empty()) {
+    const Text programDir = ResolvedFolder(owner.programDir);
+    if (programDir.empty() || owner.programName.empty()) {
         return false;
     }
     const std::int32_t starter = ParentProcessId(processId);
-    return FolderOf(ProcessExecutablePath(starter)) == runDir &&
+    return FolderOf(ProcessExecutablePath(starter)) == programDir &&
            ProcessExecutableName(starter) == owner.programName;
 }
 
@@ -79,13 +80,14 @@ void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
     // Everything the template places from x = 728 on is out of view after this.
     SetProperty(kMainWindow, Property::Width, std::int32_t{730});
     SetProperty(kStatusLine, Property::Caption, kFormatWarning);
-    EndLeftoverProcess(steps.leftoverProcessName, OwnerOfThisCopy(state.RunDir));
+    EndLeftoverProcess(steps.leftoverProcessName, OwnerOfThisCopy(state));
 
     if (steps.deployEngine && !steps.deployEngine(state)) {
         return;
     }
 
-    state.WorkDir = WorkDirectoryOf(state.RunDir);
+    state.WorkDir =
+        state.PlannedWorkDir.empty() ? WorkDirectoryOf(state.RunDir) : state.PlannedWorkDir;
     if (!EnsureDirectory(state.WorkDir)) {
         AppendLog("创建程序工作目录失败", true);
         return;

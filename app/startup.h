@@ -31,18 +31,18 @@ void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps);
 struct LeftoverOwner {
     // The folder our engine's files are released into, EngineDir.
     Text engineDir;
-    // The folder this copy of the program runs from, RunDir, and its executable's bare name.
-    Text runDir;
+    // The folder this copy's executable lies in, and its bare name.
+    Text programDir;
     Text programName;
 };
 
-// The owner of this copy's engine hosts: EngineDir and RunDir of `runDir`, this process's
-// executable name.
-LeftoverOwner OwnerOfThisCopy(const Text& runDir);
+// The owner of this copy's engine hosts: the EngineDir of its RunDir, its program's folder and
+// this process's executable name.
+LeftoverOwner OwnerOfThisCopy(const ProgramState& state);
 
 // True when the process is one of ours: its executable lies in owner.engineDir (also when the
 // file has been replaced since it started), or the process that started it, still running, is
-// a copy of this program (owner.programName in owner.runDir).
+// a copy of this program (owner.programName in owner.programDir).
 bool IsOwnLeftover(std::int32_t processId, const LeftoverOwner& owner);
 
 // Ends the first running process of that executable name that is ours, if any. The kill's

@@ -71,13 +71,13 @@ void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads) {
     const Text name = GetCellText(kTaskList, task.row, kNameColumn);
     Delay(kReleaseWaitMs);
     // Only a plain file name keeps name + suffix inside the download folder.
-    if (!IsSafeFileName(name) || state.RunDir.empty()) {
+    if (!IsSafeFileName(name) || state.WorkDir.empty()) {
         return;
     }
     // The engine names the working files of a long name after a short stem of it.
     const Text stem = dlengine::WorkingStem(name);
     for (const char* suffix : {dlengine::kDataSuffix, dlengine::kProgressSuffix}) {
-        const Text path = WorkDirectoryOf(state.RunDir) + stem + suffix;
+        const Text path = state.WorkDir + stem + suffix;
         // Still locked after the wait: another task (a second row of the same file) holds it,
         // and its download must keep its bytes and its progress.
         if (IsFileLocked(path)) {

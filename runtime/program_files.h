@@ -4,12 +4,19 @@
 
 namespace pandrel {
 
-// The program's own files and folders beside it, each path built here and nowhere else.
-// `runDir` is the program's folder (RunDir), without a trailing slash.
+// The program's own files and folders, each path built here and nowhere else. `runDir` is
+// RunDir, without a trailing slash: the program's folder, or the user's data folder when the
+// program may not write its own (runtime/program_folders.h).
 
 // The downloaded files: WorkDir.
 inline Text WorkDirectoryOf(const Text& runDir) {
     return runDir + "/下载目录/";
+}
+
+// WorkDir of a copy that may not write its own folder: a folder of its own inside the user's
+// download folder (runtime/program_folders.h).
+inline Text UserWorkDirectoryOf(const Text& downloadFolder) {
+    return downloadFolder + "/Pandrel/";
 }
 
 // The engine's companion process and its support files: EngineDir.

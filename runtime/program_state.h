@@ -31,10 +31,15 @@ struct ProgramState {
     Text ShareInputText;
     Text ParseRequestUrl;
 
-    // The folder the program treats as its own: the executable's folder when running, a
-    // temporary folder in tests. No trailing slash.
+    // The folder of the program's own files: the executable's folder, or the user's data
+    // folder when the program may not write there; a temporary folder in tests. No trailing
+    // slash.
     Text RunDir;
-    // RunDir + "/下载目录/" once start-up got that far, else empty.
+    // The executable's folder when it is not RunDir, else empty.
+    Text ProgramDir;
+    // Where start-up makes WorkDir when it is not RunDir + "/下载目录/", else empty.
+    Text PlannedWorkDir;
+    // WorkDir once start-up got that far, else empty.
     Text WorkDir;
     // RunDir + "/DownLoad/" once the engine's files are being released, else empty.
     Text EngineDir;

@@ -5,19 +5,25 @@
 # program's folder with its layout, the command linked into it, icons of the sizes their
 # folders say, a desktop entry and metainfo that pass their validators and name each other
 # and the kept screenshots, and an engine that works from the installed folder (dlget fetches
-# a file from share-sim).
+# a file from share-sim). Then the prefix is made read-only and the installed program runs
+# with a fresh home, on a virtual screen, driven by keyboard and mouse as a user would: its
+# files go to the user's data folder, a parse fills the list and a download lands in the
+# user's download folder.
 set -euo pipefail
 build="$1"
 share_sim="$2"
 
 work="$(mktemp -d)"
 sim_pid=""
+program_pid=""
+screen_pid=""
 cleanup() {
-    if [ -n "$sim_pid" ]; then
-        # KILL: a TERM could land before the child has dropped this script's traps, and be lost.
-        kill -KILL "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
+    # KILL: a TERM could land before a child has dropped this script's traps, and be lost.
+    for pid in $program_pid $screen_pid $sim_pid; do
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    chmod -R u+w "$work" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -87,4 +93,84 @@ done
 "$program_dir/dlget" "http://127.0.0.1:$port/d/S/data.bin" -d "$work/downloads" -c 4 -q >/dev/null ||
     fail "the installed dlget failed"
 cmp "$work/shares/S/data.bin" "$work/downloads/data.bin" || fail "the download differs"
+
+# --- The installed program, from a prefix it may not write, with a fresh home. ---
+# Root writes anywhere, so as root the program runs as "nobody", which may not.
+chmod 755 "$work"
+chmod -R a-w "$prefix"
+home="$work/home"
+mkdir -p "$home/.config" "$home/.local/share/pandrel" "$work/runtime"
+chmod 700 "$work/runtime"
+echo 'XDG_DOWNLOAD_DIR="$HOME/下载"' >"$home/.config/user-dirs.dirs"
+data="$home/.local/share/pandrel"
+downloads="$home/下载/Pandrel"
+# The user's own parse service is named where the user's data lives.
+printf '[deployment]\nparse_service=http://127.0.0.1:%s/\n' "$port" >"$data/pandrel.ini"
+share_id="AbCdEfGhIjKlMnOpQrStUvW"
+mkdir -p "$work/shares/$share_id"
+printf 'ab12' >"$work/shares/$share_id/.code"
+head -c 2097152 /dev/urandom >"$work/shares/$share_id/数据.bin"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+    chown -R nobody "$home" "$work/runtime"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+
+: >"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 3>"$work/display" 2>/dev/null &
+screen_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+HOME="$home" XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME= XDG_CONFIG_HOME= \
+    QT_QPA_PLATFORM=xcb "${as_user[@]}" "$prefix/bin/pandrel" >"$work/program.out" 2>&1 &
+program_pid=$!
+window="$(timeout 30 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1)" ||
+    fail "the installed program showed no window: $(cat "$work/program.out")"
+xdotool windowfocus --sync "$window"
+
+# Every run file lies in the data folder, the engine's host runs from there, and nothing was
+# written into the program's folder.
+for _ in $(seq 100); do
+    [ -d "$downloads" ] && break
+    sleep 0.1
+done
+[ -d "$downloads" ] || fail "no download folder $downloads"
+[ -x "$data/DownLoad/dlhost" ] || fail "the engine was not released into $data/DownLoad"
+[ -f "$data/libgzip.so" ] || fail "the gzip library was not released into $data"
+# The program's children from /proc (field 4 of a process's stat is its parent).
+host_exe=""
+for stat in /proc/[0-9]*/stat; do
+    if [ "$(awk '{ print $4 }' "$stat" 2>/dev/null)" = "$program_pid" ]; then
+        host_exe="$(readlink "${stat%/stat}/exe" 2>/dev/null || true)"
+        [ "${host_exe##*/}" = dlhost ] && break
+    fi
+done
+[ "$host_exe" = "$data/DownLoad/dlhost" ] || fail "the engine host runs from '$host_exe'"
+
+# The template's controls lie below the tab bar, whose height depends on the font: each click
+# lands 20 to 30 pixels into a control at least 40 high, right for any bar of 20 to 40.
+printf '%s' "链接：https://pan.example.com/s/$share_id 提取码：ab12" |
+    xclip -selection clipboard
+xdotool mousemove --window "$window" 200 60 click 1 key ctrl+a ctrl+v
+xdotool mousemove --window "$window" 688 60 click 1 # 解析
+for _ in $(seq 100); do
+    grep -q '数据.bin' "$data/test.txt" 2>/dev/null && break
+    sleep 0.1
+done
+grep -q '数据.bin' "$data/test.txt" 2>/dev/null ||
+    fail "the parse did not fill the list: $(cat "$work/program.out")"
+# Into the list below its one row, to the row by keyboard, and "下载该文件" from its menu.
+xdotool mousemove --window "$window" 300 300 click 1 key Home Menu
+sleep 0.5
+xdotool key Down Return
+for _ in $(seq 300); do
+    cmp -s "$work/shares/$share_id/数据.bin" "$downloads/数据.bin" && break
+    sleep 0.1
+done
+cmp "$work/shares/$share_id/数据.bin" "$downloads/数据.bin" ||
+    fail "the download did not land whole in $downloads: $(ls -la "$downloads")"
 echo "installed_files_test: passed"
