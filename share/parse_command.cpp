@@ -1,6 +1,7 @@
 #include "share/parse_command.h"
 
 #include <atomic>
+#include <utility>
 
 #include "http/page_fetch.h"
 #include "http/web_request.h"
@@ -13,14 +14,10 @@
 #include "runtime/ui/ui_thread.h"
 #include "share/file_list.h"
 #include "share/listing.h"
-#include "share/regex_object.h"
+#include "share/listing_request.h"
 
 namespace pandrel {
 namespace {
-
-constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
-constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
-constexpr const char* kListingTooLarge = "解析失败：文件列表过大";
 
 // The test hook's setting: process-wide because the parse handlers are plain procedures that
 // take only the program's values; atomic, so a test may set it from any thread.
@@ -36,19 +33,10 @@ Text FetchCappedText(const Text& url, const Deadline& deadline) {
     return ToText(WebRequest(url, {.deadline = deadline, .maxBodyBytes = kMaxListingBytes}));
 }
 
-Text SuccessCaption(const ProgramState& state) {
-    return "解析成功——https://" + state.deployment.shareHost + "/s/" + state.ShareId + "-----" +
-           state.ShareCode + "共有：" + ToText(state.RecordRowCount) + "个文件";
-}
-
 } // namespace
 
 void SetParseTimeLimitForTesting(std::chrono::milliseconds limit) {
     g_parseTimeLimit = limit.count() > 0 ? limit : std::chrono::milliseconds(kParseTimeLimit);
-}
-
-Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
-    return parseService + "?share=" + link.id + "&pwd=" + link.code;
 }
 
 void RunParse(ProgramState& state, const ParseHooks& hooks) {
@@ -59,20 +47,20 @@ void RunParse(ProgramState& state, const ParseHooks& hooks) {
     state.ShareCode = link.code;
     if (link.id.empty()) {
         // Asking the service about an empty share would only replace the listing with nothing.
-        SetProperty(kStatusLine, Property::Caption, kNoShareLink);
+        SetProperty(kStatusLine, Property::Caption, kNoShareLinkText);
         return;
     }
     SetProperty(kStatusLine, Property::Caption, "正在解析：" + state.ShareInputText);
     state.ParseRequestUrl = BuildParseRequestUrl(state.deployment.parseService, link);
     const ListingStatus status = FetchListing(state);
     if (status != ListingStatus::Found) {
-        SetProperty(kStatusLine, Property::Caption,
-                    status == ListingStatus::TooLarge ? kListingTooLarge : kNoListing);
+        SetProperty(kStatusLine, Property::Caption, ParseFailureText(status));
         return;
     }
     // The old rows go only now that the new listing is in hand.
     DeleteAllRows(kFileList);
-    SetProperty(kStatusLine, Property::Caption, SuccessCaption(state));
+    SetProperty(kStatusLine, Property::Caption,
+                ParseSuccessText(state.deployment.shareHost, link, state.RecordRowCount));
     if (hooks.saveRecord != nullptr) {
         hooks.saveRecord(state);
     }
@@ -87,11 +75,11 @@ ListingStatus FetchListing(ProgramState& state) {
     Text raw;
     // The page is cut into its listing on the fetch thread too, so the window paints meanwhile.
     RunWhileWindowPaints([&] {
-        const FetchedPage page = FetchPage(url, deadline, kMaxListingBytes);
+        Listing fetched = FetchListingPage(url, deadline);
         raw = FetchCappedText(url, deadline);
         // A parse that ran out of time keeps the previous listing, whatever arrived before.
         if (std::chrono::steady_clock::now() < deadline) {
-            listing = page.tooLarge ? TooLargeListing() : ListingOfPage(Utf8ToText(page.body));
+            listing = std::move(fetched);
         }
     });
     if (listing.status == ListingStatus::Found) {

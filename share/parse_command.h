@@ -4,6 +4,7 @@
 
 #include "runtime/program_state.h"
 #include "share/listing.h"
+#include "share/listing_request.h"
 #include "share/share_link.h"
 
 namespace pandrel {
@@ -14,17 +15,9 @@ struct ParseHooks {
     void (*saveRecord)(ProgramState& state) = nullptr;
 };
 
-// The two fetches of one parse (or of the sample listing) together end within this time; a
-// service that trickles or hangs cannot hold the window longer.
-inline constexpr std::chrono::seconds kParseTimeLimit{60};
-
-// Test hook; the program never calls it. Shortens the time limit of the parses that start
-// afterwards (a value <= 0 restores kParseTimeLimit).
+// Test hook; the program never calls it. Shortens the time limit (kParseTimeLimit) of the parses
+// that start afterwards (a value <= 0 restores kParseTimeLimit).
 void SetParseTimeLimitForTesting(std::chrono::milliseconds limit);
-
-// parseService + "?share=" + id + "&pwd=" + code, with no escaping: the HTTP client encodes
-// what may not go on the wire when it sends the request.
-Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link);
 
 // The click handler of "解析". Reads 编辑框1 into ShareInputText and pulls the share link out.
 // Without one, 状态 reads "解析失败：未识别到分享链接和提取码" and nothing else changes: no
