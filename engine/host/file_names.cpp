@@ -12,11 +12,6 @@ constexpr size_t kMaxName = 255;
 
 } // namespace
 
-bool IsSafeFileName(const std::string& name) {
-    return !name.empty() && name.size() <= kMaxName && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
-}
-
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) {
         return name;

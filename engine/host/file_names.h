@@ -2,11 +2,9 @@
 
 #include <string>
 
-namespace dlengine {
+#include "dlengine_files.h" // IsSafeFileName
 
-// A name from a listing is a plain file name, never a path: not empty, not "." or "..", no
-// "/" and no NUL, at most 255 bytes.
-bool IsSafeFileName(const std::string& name);
+namespace dlengine {
 
 // `folder` joined with `name`; a trailing "/" on the folder is not doubled.
 std::string JoinPath(const std::string& folder, const std::string& name);

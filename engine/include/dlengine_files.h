@@ -18,6 +18,14 @@ inline constexpr const char* kProgressSuffix = ".td.cfg";
 inline constexpr const char* kProgressTempSuffix = ".td.cfg.tmp";
 inline constexpr size_t kMaxNameBytes = 255;
 
+// A name from a listing is a plain file name, never a path: not empty, not "." or "..", no
+// "/" and no NUL, at most 255 bytes. The engine refuses any other name (DL_FAIL_FILENAME);
+// programs that look at a folder before they hand a name to the engine use the same rule.
+inline bool IsSafeFileName(const std::string& name) {
+    return !name.empty() && name.size() <= kMaxNameBytes && name != "." && name != ".." &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
 // Bytes of the name kept in front of a derived stem: whole UTF-8 characters only.
 inline constexpr size_t kStemKeepBytes = 200;
 
