@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pandrel {
@@ -119,6 +121,52 @@ std::int32_t FindProcessId(const Text& name) {
 
 std::int32_t FindProcessId(const Text& name, const std::function<bool(std::int32_t)>& accept) {
     return FirstProcessNamed(name, accept);
+}
+
+std::vector<std::int32_t> ChildProcessIds() {
+    std::vector<std::int32_t> ids;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return ids;
+    }
+    // Each thread lists the children it started itself.
+    while (dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        std::ifstream children(std::string("/proc/self/task/") + entry->d_name + "/children");
+        long id = 0;
+        while (children >> id) {
+            if (id > 0 && id <= INT32_MAX) {
+                ids.push_back(static_cast<std::int32_t>(id));
+            }
+        }
+    }
+    closedir(tasks);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+int EndChildProcesses(const Text& name, std::chrono::milliseconds grace) {
+    std::vector<std::int32_t> ended;
+    for (std::int32_t id : ChildProcessIds()) {
+        if (SameNameIgnoringCase(ProcessExecutableName(id), name) && kill(id, SIGTERM) == 0) {
+            ended.push_back(id);
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    for (std::int32_t id : ended) {
+        while (waitpid(id, nullptr, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                kill(id, SIGKILL);
+                waitpid(id, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    return static_cast<int>(ended.size());
 }
 
 bool KillProcess(std::int32_t processId) {

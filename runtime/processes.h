@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "runtime/value_types.h"
 
@@ -34,5 +36,14 @@ Text ProcessExecutablePath(std::int32_t processId);
 // The id of the process that started this one while it still runs (1 or a subreaper once the
 // starter has ended); -1 when it cannot be read.
 std::int32_t ParentProcessId(std::int32_t processId);
+
+// The ids of the processes this one started (from any of its threads) that still run or have
+// not been waited for, ascending.
+std::vector<std::int32_t> ChildProcessIds();
+
+// Ends the processes this one started whose executable name is `name` (compared as above):
+// each is sent SIGTERM and waited for, and one still running after `grace` is killed. A
+// process that saves its work on SIGTERM has then saved it. Returns how many were ended.
+int EndChildProcesses(const Text& name, std::chrono::milliseconds grace);
 
 } // namespace pandrel
