@@ -8,7 +8,8 @@
 # a file from share-sim). Then the prefix is made read-only and the installed program runs
 # with a fresh home, on a virtual screen, driven by keyboard and mouse as a user would: its
 # files go to the user's data folder, a parse fills the list and a download lands in the
-# user's download folder.
+# user's download folder. Last, pandrel-get, started through its command link as the same
+# user, finds the parse service in that user's pandrel.ini and downloads the share.
 set -euo pipefail
 build="$1"
 share_sim="$2"
@@ -38,11 +39,14 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 program_dir="$prefix/lib/pandrel"
 share="$prefix/share"
 
-# The command must run the program from its own folder, where the engine lies beside it.
-[ -L "$prefix/bin/pandrel" ] || fail "bin/pandrel is not a symbolic link"
-[ "$(readlink -f "$prefix/bin/pandrel")" = "$program_dir/pandrel" ] ||
-    fail "bin/pandrel leads to $(readlink -f "$prefix/bin/pandrel")"
-for file in pandrel dlget DownLoad/dlhost; do
+# Each command must run its program from the program's folder, where the engine lies beside it.
+for command in pandrel pandrel-get; do
+    [ -L "$prefix/bin/$command" ] || fail "bin/$command is not a symbolic link"
+    [ "$(readlink -f "$prefix/bin/$command")" = "$program_dir/$command" ] ||
+        fail "bin/$command leads to $(readlink -f "$prefix/bin/$command")"
+    [ -f "$share/man/man1/$command.1.gz" ] || fail "no manual page for $command"
+done
+for file in pandrel pandrel-get dlget DownLoad/dlhost; do
     [ -x "$program_dir/$file" ] || fail "lib/pandrel/$file is missing or not executable"
 done
 [ -f "$program_dir/libdlengine.so" ] || fail "lib/pandrel/libdlengine.so is missing"
@@ -76,7 +80,7 @@ command="$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")"
 [ -x "$prefix/bin/$command" ] || fail "the entry runs '$command', which is not installed"
 
 # The installed engine, started from its folder, downloads a file whole.
-mkdir -p "$work/shares/S" "$work/downloads"
+mkdir -p "$work/shares/S" "$work/downloads" "$work/fetched"
 head -c 3145728 /dev/urandom >"$work/shares/S/data.bin"
 # The file exists before share-sim starts, so that reading it never races its creation.
 : >"$work/sim.out"
@@ -173,4 +177,13 @@ for _ in $(seq 300); do
 done
 cmp "$work/shares/$share_id/数据.bin" "$downloads/数据.bin" ||
     fail "the download did not land whole in $downloads: $(ls -la "$downloads")"
+
+# pandrel-get as the same user, from the folder it saves into by default: the parse service
+# comes from the pandrel.ini the window read, in the user's data folder.
+[ ${#as_user[@]} -eq 0 ] || chown nobody "$work/fetched"
+summary="$(cd "$work/fetched" && HOME="$home" XDG_DATA_HOME= XDG_CONFIG_HOME= "${as_user[@]}" \
+    "$prefix/bin/pandrel-get" -q "链接：https://pan.example.com/s/$share_id 提取码：ab12")" ||
+    fail "the installed pandrel-get failed"
+[ "$summary" = "$(printf '1\t已完成\t数据.bin')" ] || fail "pandrel-get reports: $summary"
+cmp "$work/shares/$share_id/数据.bin" "$work/fetched/数据.bin" || fail "pandrel-get's download differs"
 echo "installed_files_test: passed"
