@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -353,6 +354,84 @@ TEST_F(PandrelGetTest, SigintStopsCleanlyAndTheSameCommandResumesWithoutFetching
         EXPECT_TRUE(isMissing(range)) << "bytes " << range.first << "-" << range.end
                                       << " were saved before the stop and fetched again";
     }
+}
+
+TEST_F(PandrelGetTest, OnATerminalTheLinesAreRedrawnInPlaceWithinItsWidth) {
+    const std::string name = "一个名字很长很长的文件，长过终端的一行.bin";
+    AddShareFile(name, 1024 * 1024);
+    ShareSimProcess sim;
+    StartShareSim(sim, {"--rate", "64K"});
+    std::vector<std::string> args = Args(sim, {"-c", "2", kShareText});
+    args.insert(args.begin(), PANDREL_GET_PATH);
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_col = 80;
+    size.ws_row = 24;
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    const auto readSome = [&] {
+        char chunk[4096];
+        const ssize_t got = read(terminal, chunk, sizeof chunk); // EIO once the program is gone
+        shown.append(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
+        return got > 0;
+    };
+    const auto redraws = [&] {
+        std::size_t count = 0;
+        for (std::size_t at = shown.find("\x1b[2A"); at != std::string::npos;
+             at = shown.find("\x1b[2A", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (redraws() < 3 && std::chrono::steady_clock::now() < deadline && readSome()) {
+    }
+    kill(pid, SIGINT);
+    while (readSome()) {
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130) << shown;
+    ASSERT_GE(redraws(), 3u) << shown;
+
+    // Each redrawn line (the file's, the total) keeps within 79 columns: a line that wrapped
+    // would leave the redraw one line short. Lines that stay (notes, the summary) are whole.
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    std::string piece;
+    std::size_t redrawnLines = 0;
+    const auto check = [&] {
+        if (piece.rfind("1 一个", 0) == 0 || piece.rfind("合计：", 0) == 0) {
+            EXPECT_LE(pandrel::get::DisplayWidth(piece), 79) << piece;
+            ++redrawnLines;
+        }
+        piece.clear();
+    };
+    for (std::size_t at = 0; at < shown.size(); ++at) {
+        if (shown[at] == '\x1b') {
+            check();
+            at = shown.find_first_of("ABCDHJKm", at); // the end of the control sequence
+        } else if (shown[at] == '\r' || shown[at] == '\n') {
+            check();
+        } else {
+            piece += shown[at];
+        }
+    }
+    check();
+    EXPECT_GE(redrawnLines, 6u);
+    EXPECT_NE(shown.find("1\t未完成\t" + name), std::string::npos) << shown;
+    EXPECT_TRUE(shown.find("-]") != std::string::npos || shown.find("#]") != std::string::npos)
+        << "no bar in the file line";
 }
 
 TEST(PandrelGetParts, NumberListsAndChoices) {
