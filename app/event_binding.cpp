@@ -131,6 +131,8 @@ const std::vector<EventBinding>& EventTable() {
         {kAboutLabel, Event::RightButtonPressed, nullptr, BIND(ShowAboutMenu)},
         {kFileMenu, Event::ItemSelected, "下载该文件", BIND(DownloadSelectedFile)},
         {kFileMenu, Event::ItemSelected, "复制下载链接", BIND(CopySelectedLink)},
+        {kFileMenu, Event::ItemSelected, "下载勾选的文件", BIND(DownloadCheckedFiles)},
+        {kFileMenu, Event::ItemSelected, "全部勾选", BIND(ToggleAllFileChecks)},
         {kTaskMenu, Event::ItemSelected, "暂停此任务", BIND(PauseSelectedTask)},
         {kTaskMenu, Event::ItemSelected, "开始此任务", BIND(StartSelectedTask)},
         {kTaskMenu, Event::ItemSelected, "删除此任务", BIND(DeleteSelectedTask)},

@@ -4,6 +4,7 @@
 #include "download/task_records.h"
 #include "runtime/convert.h"
 #include "runtime/ui/controls.h"
+#include "runtime/ui/desktop_notice.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/ui_thread.h"
 #include "runtime/ui/work_log.h"
@@ -31,15 +32,25 @@ Text ScanEndText(TaskEnd worst) {
     }
 }
 
+// Writes the end state into the row, and says it on the desktop when the user is elsewhere.
+void ShowTaskEnd(int row, const Text& fileName, const char* stateText) {
+    SetCellText(kTaskList, row, kStateColumn, stateText);
+    NotifyUnlessActive(kMainWindow, fileName, stateText);
+}
+
 } // namespace
 
 void StartDownloadWorker(ProgramState& state, DownloadManager* downloads) {
+    StartDownloadWorkerFrom(state, downloads, 0);
+}
+
+void StartDownloadWorkerFrom(ProgramState& state, DownloadManager* downloads, int firstRow) {
     AssertUiThread();
     if (downloads == nullptr) {
         return;
     }
     const CurrentFile file = state.Snapshot();
-    WorkerJob job{file.CurrentFileName, file.CurrentFileUrl, state.WorkDir};
+    WorkerJob job{file.CurrentFileName, file.CurrentFileUrl, state.WorkDir, firstRow};
     EngineApi& engine = downloads->Engine();
     const std::int64_t number =
         downloads->Launch([&engine, job = std::move(job)](const WorkerControl& control) {
@@ -53,7 +64,7 @@ void StartDownloadWorker(ProgramState& state, DownloadManager* downloads) {
 void DownloadWorker(EngineApi& engine, const WorkerControl& control, const WorkerJob& job) {
     const int rows = RowCount(kTaskList);
     TaskEnd worst = TaskEnd::Finished;
-    for (int row = 0; row < rows; ++row) {
+    for (int row = job.firstRow; row < rows; ++row) {
         // A row another worker still serves keeps its own download: a second task there would
         // write the same file, and two workers would take turns writing the row.
         if (GetCellText(kTaskList, row, kNameColumn) == job.fileName && control.ClaimRow(row)) {
@@ -93,7 +104,7 @@ TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text
     // Without its folder (start-up stopped before making it) a task would save wherever the
     // engine happens to run.
     if (saveDir.empty()) {
-        SetCellText(kTaskList, row, kStateColumn, kStateFailed);
+        ShowTaskEnd(row, fileName, kStateFailed);
         return TaskEnd::Failed;
     }
     TaskCreateParams params;
@@ -113,7 +124,7 @@ TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text
             // Deleted: the row keeps what the delete command wrote. Never known: the task
             // could not be created at all.
             if (!seenTask) {
-                SetCellText(kTaskList, row, kStateColumn, kStateFailed);
+                ShowTaskEnd(row, fileName, kStateFailed);
                 return TaskEnd::Failed;
             }
             return TaskEnd::Deleted;
@@ -124,13 +135,13 @@ TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text
         SetCellText(kTaskList, row, kAmountColumn, status.SizeText());
         SetCellText(kTaskList, row, kHandleColumn, ToText(handle));
         if (stat == kStatFinished) {
-            SetCellText(kTaskList, row, kStateColumn, kStateFinished);
+            ShowTaskEnd(row, fileName, kStateFinished);
             return TaskEnd::Finished;
         }
         // Written once per failure: a start command that retries the task writes "正在下载"
         // itself, and a poll that still sees the old failure must not undo that.
         if (stat == kStatFailed && !showingFailure) {
-            SetCellText(kTaskList, row, kStateColumn, kStateFailed);
+            ShowTaskEnd(row, fileName, kStateFailed);
         }
         showingFailure = stat == kStatFailed;
         if (!control.Sleep(kPollMs)) {

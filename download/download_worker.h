@@ -11,11 +11,15 @@ struct WorkerJob {
     Text fileName;
     Text fileUrl;
     Text workDir;
+    // The first task-list row the worker walks: 0, or the row a batch added for it.
+    int firstRow = 0;
 };
 
 // Starts one download worker of `downloads` for the current file and returns at once; writes
 // the worker's number into 编辑框2. Does nothing without a download manager (no engine).
 void StartDownloadWorker(ProgramState& state, DownloadManager* downloads);
+// The same, walking the task list from `firstRow` on.
+void StartDownloadWorkerFrom(ProgramState& state, DownloadManager* downloads, int firstRow);
 
 enum class TaskEnd {
     Finished,  // the engine reported the task finished

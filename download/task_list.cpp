@@ -9,24 +9,47 @@
 
 namespace pandrel {
 
-void DownloadSelectedFile(ProgramState& state, DownloadManager* downloads) {
-    AssertUiThread();
-    const int selected = GetIntegerProperty(kFileList, Property::SelectedRow);
-    if (selected == -1) {
-        return;
-    }
+namespace {
+
+enum class WalkFrom { FirstRow, AddedRow };
+
+// The path of "下载该文件" for one row of 文件列表框: current file, task row, worker.
+void DownloadFileRow(ProgramState& state, DownloadManager* downloads, int fileRow, WalkFrom from) {
     CurrentFile file;
-    file.CurrentFileNumber = ToInt(GetCellText(kFileList, selected, kFileNumberColumn));
-    file.CurrentFileName = GetCellText(kFileList, selected, kFileNameColumn);
-    file.CurrentFileSize = GetCellText(kFileList, selected, kFileSizeColumn);
+    file.CurrentFileNumber = ToInt(GetCellText(kFileList, fileRow, kFileNumberColumn));
+    file.CurrentFileName = GetCellText(kFileList, fileRow, kFileNameColumn);
+    file.CurrentFileSize = GetCellText(kFileList, fileRow, kFileSizeColumn);
     const std::optional<FileEntry> entry = ListingRow(state.RecordText, file.CurrentFileNumber);
     if (!entry) {
         return;
     }
     file.CurrentFileUrl = entry->link;
     state.SetCurrentFile(file);
-    AddTaskRow(file);
-    StartDownloadWorker(state, downloads);
+    const int taskRow = AddTaskRow(file);
+    StartDownloadWorkerFrom(state, downloads, from == WalkFrom::AddedRow ? taskRow : 0);
+}
+
+} // namespace
+
+void DownloadSelectedFile(ProgramState& state, DownloadManager* downloads) {
+    AssertUiThread();
+    const int selected = GetIntegerProperty(kFileList, Property::SelectedRow);
+    if (selected == -1) {
+        return;
+    }
+    DownloadFileRow(state, downloads, selected, WalkFrom::FirstRow);
+}
+
+void DownloadCheckedFiles(ProgramState& state, DownloadManager* downloads) {
+    AssertUiThread();
+    for (const int row : CheckedRows(kFileList)) {
+        DownloadFileRow(state, downloads, row, WalkFrom::AddedRow);
+    }
+}
+
+void ToggleAllFileChecks(ProgramState&) {
+    AssertUiThread();
+    ToggleAllChecks(kFileList);
 }
 
 int AddTaskRow(const CurrentFile& file) {

@@ -24,6 +24,15 @@ inline constexpr const char* kStateFailed = "下载失败";
 // row's number names no row of RecordText (the file list and the listing disagree).
 void DownloadSelectedFile(ProgramState& state, DownloadManager* downloads);
 
+// "下载勾选的文件": every checked row of 文件列表框, in list order, as "下载该文件" would take it,
+// except that each worker begins its walk of the task list at the row it added. The rows above
+// belong to files queued before it, and a second's pause for each would hold the last of 200
+// files back for minutes.
+void DownloadCheckedFiles(ProgramState& state, DownloadManager* downloads);
+
+// "全部勾选": ticks every row of 文件列表框, or clears them all when all are ticked.
+void ToggleAllFileChecks(ProgramState& state);
+
 // Appends the row of `file` with the initial cell texts; gives its index.
 int AddTaskRow(const CurrentFile& file);
 

@@ -76,6 +76,41 @@ int AppendRows(const Text& list, const std::vector<std::vector<Text>>& rows) {
     });
 }
 
+std::vector<int> CheckedRows(const Text& list) {
+    return RunOnUiThread([list] {
+        std::vector<int> rows;
+        if (auto* view = FindControlAs<QTreeWidget>(list)) {
+            for (int row = 0; row < view->topLevelItemCount(); ++row) {
+                if (view->topLevelItem(row)->checkState(0) == Qt::Checked) {
+                    rows.push_back(row);
+                }
+            }
+        }
+        return rows;
+    });
+}
+
+void ToggleAllChecks(const Text& list) {
+    RunOnUiThread([list] {
+        auto* view = FindControlAs<QTreeWidget>(list);
+        if (view == nullptr || !view->property(kRowCheckBoxesProperty).toBool()) {
+            return;
+        }
+        const int count = view->topLevelItemCount();
+        bool allChecked = true;
+        for (int row = 0; row < count && allChecked; ++row) {
+            allChecked = view->topLevelItem(row)->checkState(0) == Qt::Checked;
+        }
+        const Qt::CheckState next = allChecked ? Qt::Unchecked : Qt::Checked;
+        // The model tells the view of each change; without updates the list repaints once.
+        view->setUpdatesEnabled(false);
+        for (int row = 0; row < count; ++row) {
+            view->topLevelItem(row)->setCheckState(0, next);
+        }
+        view->setUpdatesEnabled(true);
+    });
+}
+
 Text GetCellText(const Text& list, int row, int column) {
     return RunOnUiThread([list, row, column] {
         QTreeWidgetItem* item = CellItem(FindControlAs<QTreeWidget>(list), row, column);

@@ -34,6 +34,12 @@ void DeleteAllRows(const Text& list);
 // Scrolls the list so that the row is wholly visible.
 void EnsureVisible(const Text& list, int row);
 
+// The rows whose check box is ticked, in list order; none in a list without check boxes.
+std::vector<int> CheckedRows(const Text& list);
+
+// Ticks every row's check box, or clears them all when every row is already ticked.
+void ToggleAllChecks(const Text& list);
+
 // The dynamic property that gives a list's rows a check box in front.
 inline constexpr const char* kRowCheckBoxesProperty = "rowCheckBoxes";
 

@@ -178,7 +178,10 @@ TEST_F(WindowTest, ListsHaveTheirColumnsAndMenusTheirItems) {
         const char* menu;
         QStringList items;
     } menus[] = {
-        {"菜单", {QStringLiteral("下载该文件"), QStringLiteral("复制下载链接")}},
+        // The described two first, then the batch items after them.
+        {"菜单",
+         {QStringLiteral("下载该文件"), QStringLiteral("复制下载链接"),
+          QStringLiteral("下载勾选的文件"), QStringLiteral("全部勾选")}},
         {"菜单2",
          {QStringLiteral("暂停此任务"), QStringLiteral("开始此任务"),
           QStringLiteral("删除此任务")}},
