@@ -1,8 +1,12 @@
 // The whole download job on the offscreen window: start-up with the real engine, a share
 // parsed from a real share-sim, downloads through the window's own handlers, and the task
 // commands on running tasks.
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
 #include <QLabel>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,6 +35,45 @@ std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+// A desktop notification service of the test's own, on the private session bus the suite runs
+// in: it keeps the summary and body of every notification and answers each with an id.
+class NoticeCatcher : public QDBusVirtualObject {
+public:
+    NoticeCatcher()
+        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                              QStringLiteral("notice-catcher"))) {
+        m_registered =
+            m_bus.isConnected() &&
+            m_bus.registerService(QStringLiteral("org.freedesktop.Notifications")) &&
+            m_bus.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), this);
+    }
+    ~NoticeCatcher() override {
+        m_bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+        m_bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("notice-catcher"));
+    }
+    bool Registered() const { return m_registered; }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        const QList<QVariant> arguments = message.arguments();
+        if (message.member() != QStringLiteral("Notify") || arguments.size() != 8) {
+            return false;
+        }
+        notices.push_back(pandrel::FromQString(arguments[3].toString()) + " / " +
+                          pandrel::FromQString(arguments[4].toString()));
+        connection.send(
+            message.createReply(QVariant::fromValue(static_cast<uint>(notices.size()))));
+        return true;
+    }
+
+    std::vector<std::string> notices;
+
+private:
+    QDBusConnection m_bus;
+    bool m_registered = false;
+};
 
 class DownloadsTest : public ShareTest {
 protected:
@@ -277,6 +320,74 @@ TEST_F(DownloadsTest, RefusedAndUnsafeFilesShowFailureAndARetryRecovers) {
     ASSERT_TRUE(WaitForState(0, "已完成"));
     EXPECT_EQ(StatesOf(0), (States{"正在下载", "下载失败", "正在下载", "已完成"}));
     EXPECT_TRUE(SavedFile("gone.bin") == bytes) << "the saved file differs from the share's";
+}
+
+TEST_F(DownloadsTest, CheckedFilesDownloadTogetherAndTheirEndsAreAnnouncedWhenAway) {
+    NoticeCatcher catcher;
+    ASSERT_TRUE(catcher.Registered())
+        << "no private session bus: the suite runs in dbus-run-session";
+    const std::vector<std::string> names = {"a.bin", "b 二.bin", "c.bin",
+                                            "d.bin", "e.bin",    "f.bin"};
+    std::map<std::string, std::string> bytes;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        bytes[names[i]] = AddShareFile(names[i], 100 * 1024 + i);
+    }
+    StartShareSim();
+    OpenAndParse();
+    auto checked = [&] {
+        std::vector<std::string> rows;
+        for (int row = 0; row < FileList()->topLevelItemCount(); ++row) {
+            if (FileList()->topLevelItem(row)->checkState(0) == Qt::Checked) {
+                rows.push_back(Cell(FileList(), row, 1));
+            }
+        }
+        return rows;
+    };
+    // Nothing checked, nothing queued; "全部勾选" ticks all, and again clears all.
+    Trigger("菜单", "下载勾选的文件");
+    EXPECT_EQ(TaskList()->topLevelItemCount(), 0);
+    Trigger("菜单", "全部勾选");
+    EXPECT_EQ(checked().size(), names.size());
+    FileList()->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
+    Trigger("菜单", "全部勾选");
+    EXPECT_EQ(checked().size(), names.size()) << "not all were ticked: all get ticked";
+    Trigger("菜单", "全部勾选");
+    EXPECT_TRUE(checked().empty());
+
+    // Five rows checked while the user is in another window.
+    for (int row = 0; row < 5; ++row) {
+        FileList()->topLevelItem(row)->setCheckState(0, Qt::Checked);
+    }
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == &elsewhere; }));
+    Trigger("菜单", "下载勾选的文件");
+    ASSERT_EQ(TaskList()->topLevelItemCount(), 5);
+    std::vector<std::string> expectedNotices;
+    for (int row = 0; row < 5; ++row) {
+        const std::string name = Cell(FileList(), row, 1);
+        EXPECT_EQ(Cell(TaskList(), row, kNameColumn), name) << "rows are queued in list order";
+        ASSERT_TRUE(WaitForState(row, "已完成")) << name;
+        EXPECT_EQ(StatesOf(row), (States{"正在下载", "已完成"})) << name;
+        EXPECT_TRUE(SavedFile(name) == bytes[name]) << name;
+        expectedNotices.push_back(name + " / 已完成");
+    }
+    ASSERT_TRUE(WaitFor([&] { return catcher.notices.size() >= 5; }));
+    std::sort(catcher.notices.begin(), catcher.notices.end());
+    std::sort(expectedNotices.begin(), expectedNotices.end());
+    EXPECT_EQ(catcher.notices, expectedNotices);
+
+    // With the window active nothing is announced; a new listing clears the checks.
+    m_window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == m_window.get(); }));
+    DownloadFileRow(5);
+    ASSERT_TRUE(WaitForState(5, "已完成"));
+    PumpEvents();
+    EXPECT_EQ(catcher.notices.size(), 5u);
+    RunHandler("解析");
+    ASSERT_TRUE(WaitFor([&] { return FileList()->topLevelItemCount() == 6; }));
+    EXPECT_TRUE(checked().empty());
 }
 
 } // namespace
