@@ -2,11 +2,12 @@
 //
 // Starts the program's window with RUN_DIR as its run directory, lets start-up finish, and
 // saves screenshots of the window into OUT_DIR: window.png (as it opens), then one picture
-// per tab page. With SHARE_TEXT it then pastes that text into the input box, presses "解析"
-// and saves file-list.png with the list the parse filled; the run fails when the parse does
-// not report success. It then downloads every listed file through the file list's
-// "下载该文件" and saves tasks-running.png (a download on its way, when one is slow enough to
-// be seen) and tasks.png (the finished task list); the run fails unless every task finished.
+// per tab page. With SHARE_TEXT it then pastes that text into the input box, presses "解析",
+// ticks every file through the file list's "全部勾选" and saves file-list.png with the list the
+// parse filled; the run fails when the parse does not report success. It then downloads the
+// ticked files through "下载勾选的文件" and saves tasks-running.png (a download on its way,
+// when one is slow enough to be seen) and tasks.png (the finished task list); the run fails
+// unless every task finished.
 // Exits 0 when every picture was written.
 
 #include <QApplication>
@@ -74,28 +75,41 @@ bool Parse(QWidget& window, QTabWidget* pages, const QString& shareText) {
     return status->text().startsWith(QStringLiteral("解析成功"));
 }
 
-// Chooses "下载该文件" for every row of the file list, as the user does through the file
-// list's menu, then waits (at most two minutes) until every task row has ended. Saves
-// tasks-running.png once a task shows progress on its way, and tasks.png at the end.
-bool DownloadAll(QWidget& window, QTabWidget* pages, const QString& outDir) {
-    auto* files = window.findChild<QTreeWidget*>(Name(pandrel::kFileList));
-    auto* tasks = window.findChild<QTreeWidget*>(Name(pandrel::kTaskList));
+QAction* FileMenuItem(QWidget& window, const QString& caption) {
     auto* menu = window.findChild<QMenu*>(Name(pandrel::kFileMenu));
-    QAction* download = nullptr;
     for (QAction* action : menu != nullptr ? menu->actions() : QList<QAction*>()) {
-        if (action->text() == QStringLiteral("下载该文件")) {
-            download = action;
+        if (action->text() == caption) {
+            return action;
         }
     }
+    return nullptr;
+}
+
+// Ticks every file through the file list's "全部勾选", as the user does through its menu.
+bool CheckAll(QWidget& window) {
+    QAction* checkAll = FileMenuItem(window, QStringLiteral("全部勾选"));
+    if (checkAll == nullptr) {
+        std::fprintf(stderr, "pandrel-demo: the file list's menu has no 全部勾选\n");
+        return false;
+    }
+    checkAll->trigger();
+    Settle(100);
+    return true;
+}
+
+// Chooses "下载勾选的文件" in the file list's menu, then waits (at most two minutes) until every
+// task row has ended. Saves tasks-running.png once a task shows progress on its way, and
+// tasks.png at the end.
+bool DownloadChecked(QWidget& window, QTabWidget* pages, const QString& outDir) {
+    auto* files = window.findChild<QTreeWidget*>(Name(pandrel::kFileList));
+    auto* tasks = window.findChild<QTreeWidget*>(Name(pandrel::kTaskList));
+    QAction* download = FileMenuItem(window, QStringLiteral("下载勾选的文件"));
     if (files == nullptr || tasks == nullptr || download == nullptr) {
         std::fprintf(stderr, "pandrel-demo: the download controls are missing\n");
         return false;
     }
-    for (int row = 0; row < files->topLevelItemCount(); ++row) {
-        files->setCurrentItem(files->topLevelItem(row));
-        download->trigger();
-        Settle(100);
-    }
+    download->trigger();
+    Settle(100);
     if (pages != nullptr) {
         pages->setCurrentIndex(pages->indexOf(tasks->parentWidget()));
     }
@@ -166,9 +180,9 @@ int main(int argc, char** argv) {
         saved = Save(window, outDir + QLatin1Char('/') + QLatin1String(pageFiles[page])) && saved;
     }
     if (arguments.size() == 4) {
-        saved = Parse(window, pages, arguments[3]) &&
+        saved = Parse(window, pages, arguments[3]) && CheckAll(window) &&
                 Save(window, outDir + QStringLiteral("/file-list.png")) &&
-                DownloadAll(window, pages, outDir) && saved;
+                DownloadChecked(window, pages, outDir) && saved;
         std::printf("pandrel-demo: downloaded files in %s\n",
                     pandrel::WorkDirectoryOf(pandrel::FromQString(runDir)).c_str());
     }
