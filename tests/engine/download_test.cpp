@@ -163,6 +163,13 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"slash", "../escape.bin", "", 0, DL_FAIL_FILENAME},
         RefusalCase{"absolute", "/tmp/x.bin", "", 0, DL_FAIL_FILENAME},
         RefusalCase{"too long", std::string(256, 'n'), "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"a working name", "setup.bin.td", "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"a record's name", "setup.bin.TD.Cfg", "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"a bidi override",
+                    "gpj.\xE2\x80\xAE"
+                    "exe.txt",
+                    "", 0, DL_FAIL_FILENAME},
+        RefusalCase{"an escape sequence", "a\x1B[2Jb.txt", "", 0, DL_FAIL_FILENAME},
         RefusalCase{"ftp", "f.bin", "ftp://127.0.0.1/f.bin", 0, DL_FAIL_URL},
         RefusalCase{"no url", "f.bin", "nonsense", 0, DL_FAIL_URL},
         RefusalCase{"space in the host", "f.bin", "http://127.0.0.1 x/f.bin", 0, DL_FAIL_URL},

@@ -26,7 +26,17 @@ TEST(FileNames, OnlyPlainNamesAreSafe) {
         {"\xE4\xB8\x8B\xE8\xBD\xBD.zip", true},
         {"..a", true},
         {".hidden", true},
+        {"-rf", true},
+        {"--help.txt", true},
         {std::string(255, 'n'), true},
+        {"a.tdx", true},
+        {"td", true},
+        {"a.td.bin", true},
+        {"a\xE2\x80\xAF"
+         "b", // U+202F, a space, not a direction
+         true},
+        {std::string(200, 'n') + "~0123456789abcdeg", true},
+        {std::string(100, 'n') + "~0123456789abcdef", true},
         {"", false},
         {".", false},
         {"..", false},
@@ -35,6 +45,40 @@ TEST(FileNames, OnlyPlainNamesAreSafe) {
         {"../x", false},
         {std::string("a\0b", 3), false},
         {std::string(256, 'n'), false},
+        // The engine's working names, in any letter case: a listing naming one would take the
+        // place of another download's working files.
+        {"setup.bin.td", false},
+        {"setup.bin.td.cfg", false},
+        {"setup.bin.td.cfg.tmp", false},
+        {"SETUP.BIN.TD", false},
+        {"x.Td.Cfg", false},
+        {"x.tD.cFg.TmP", false},
+        {".td", false},
+        {std::string(200, 'n') + "~0123456789abcdef", false},
+        {std::string(197, 'n') + "~0123456789ABCDEF", false},
+        // Control characters: escape sequences, line breaks, DEL, C1 controls.
+        {"a\x1B[31mred.txt", false},
+        {"line\nbreak.txt", false},
+        {"tab\t.txt", false},
+        {"del\x7F.txt", false},
+        {"c1\xC2\x85.txt", false},
+        {"c1\xC2\x9B"
+         "31m.txt",
+         false},
+        // Bidirectional controls: "gpj.<RLO>exe.txt" shows as an image name.
+        {"gpj.\xE2\x80\xAE"
+         "exe.txt",
+         false},
+        {"\xE2\x80\xAA"
+         "a",
+         false},
+        {"a\xE2\x81\xA6"
+         "b",
+         false},
+        {"a\xE2\x81\xA9", false},
+        // Not UTF-8 at all.
+        {"bad\xFF.bin", false},
+        {"\xC0\xAF", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(dlengine::IsSafeFileName(c.name), c.safe) << "'" << c.name << "'";
