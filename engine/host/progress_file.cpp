@@ -7,9 +7,11 @@ namespace dlengine {
 namespace {
 
 constexpr char kMagic[4] = {'D', 'L', 'C', 'F'};
-constexpr uint32_t kVersion = 1;
 constexpr size_t kMaxRanges = 1 << 16;
 constexpr size_t kMaxValidator = 4096;
+// A link or cookie text of its whole field, percent-encoded: 2084 or 4096 units of up to three
+// bytes, each of which may take three characters on the wire.
+constexpr size_t kMaxRequestText = 64 * 1024;
 
 void PutU32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) {
@@ -56,9 +58,9 @@ public:
         return true;
     }
 
-    bool Text(std::string* text) {
+    bool Text(std::string* text, size_t limit = kMaxValidator) {
         uint32_t size = 0;
-        if (!U32(&size) || size > kMaxValidator || m_bytes.size() - m_pos < size) {
+        if (!U32(&size) || size > limit || m_bytes.size() - m_pos < size) {
             return false;
         }
         *text = m_bytes.substr(m_pos, size);
@@ -90,10 +92,14 @@ int64_t Progress::MissingBytes() const {
 
 std::string EncodeProgress(const Progress& progress) {
     std::string out(kMagic, sizeof kMagic);
-    PutU32(out, kVersion);
+    PutU32(out, Progress::kCurrentVersion);
     PutI64(out, progress.total);
     PutText(out, progress.etag);
     PutText(out, progress.lastModified);
+    PutText(out, progress.url);
+    PutText(out, progress.referer);
+    PutText(out, progress.cookies);
+    PutText(out, progress.name);
     PutU32(out, static_cast<uint32_t>(progress.missing.size()));
     for (const ByteRange& r : progress.missing) {
         PutI64(out, r.begin);
@@ -119,8 +125,18 @@ bool DecodeProgress(const std::string& bytes, Progress* progress) {
     uint32_t version = 0;
     uint32_t count = 0;
     Progress p;
-    if (!in.U32(&version) || version != kVersion || !in.I64(&p.total) || p.total <= 0 ||
-        !in.Text(&p.etag) || !in.Text(&p.lastModified) || !in.U32(&count) || count > kMaxRanges) {
+    if (!in.U32(&version) ||
+        (version != Progress::kFirstVersion && version != Progress::kCurrentVersion) ||
+        !in.I64(&p.total) || p.total <= 0 || !in.Text(&p.etag) || !in.Text(&p.lastModified)) {
+        return false;
+    }
+    p.version = version;
+    if (version >= 2 &&
+        !(in.Text(&p.url, kMaxRequestText) && in.Text(&p.referer, kMaxRequestText) &&
+          in.Text(&p.cookies, kMaxRequestText) && in.Text(&p.name, kMaxRequestText))) {
+        return false;
+    }
+    if (!in.U32(&count) || count > kMaxRanges) {
         return false;
     }
     int64_t previousEnd = 0;

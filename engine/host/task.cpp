@@ -281,6 +281,10 @@ Progress Task::CurrentProgress() const {
     p.total = m_total;
     p.etag = m_etag;
     p.lastModified = m_lastModified;
+    p.url = m_url;
+    p.referer = m_referer;
+    p.cookies = m_cookies;
+    p.name = m_name;
     for (const Segment& s : m_segments) {
         if (s.pos < s.end) {
             p.missing.push_back(ByteRange{s.pos, s.end});

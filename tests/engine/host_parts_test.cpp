@@ -2,6 +2,7 @@
 
 #include "dlengine_files.h"
 #include "file_names.h"
+#include "first_version_record.h"
 #include "progress_file.h"
 
 #include "support/sandbox.h"
@@ -185,6 +186,10 @@ dlengine::Progress SampleProgress() {
     p.etag = "\"abc\"";
     p.lastModified = "Wed, 21 Oct 2015 07:28:00 GMT";
     p.missing = {{100, 2000}, {5000, 9000}, {(10 << 20) - 7, 10 << 20}};
+    p.url = "http://127.0.0.1:8580/d/S/f.bin?sig=%E6%96%87";
+    p.referer = "http://127.0.0.1:8580/list";
+    p.cookies = "sid=abc; tok=" + std::string(9000, 'c');
+    p.name = "\xE6\x96\x87.bin";
     return p;
 }
 
@@ -192,9 +197,14 @@ TEST(ProgressRecord, RoundTrips) {
     const dlengine::Progress p = SampleProgress();
     dlengine::Progress back;
     ASSERT_TRUE(dlengine::DecodeProgress(dlengine::EncodeProgress(p), &back));
+    EXPECT_EQ(back.version, dlengine::Progress::kCurrentVersion);
     EXPECT_EQ(back.total, p.total);
     EXPECT_EQ(back.etag, p.etag);
     EXPECT_EQ(back.lastModified, p.lastModified);
+    EXPECT_EQ(back.url, p.url);
+    EXPECT_EQ(back.referer, p.referer);
+    EXPECT_EQ(back.cookies, p.cookies);
+    EXPECT_EQ(back.name, p.name);
     ASSERT_EQ(back.missing.size(), p.missing.size());
     for (size_t i = 0; i < p.missing.size(); ++i) {
         EXPECT_EQ(back.missing[i].begin, p.missing[i].begin);
@@ -203,16 +213,30 @@ TEST(ProgressRecord, RoundTrips) {
     EXPECT_EQ(back.MissingBytes(), 1900 + 4000 + 7);
 }
 
+TEST(ProgressRecord, RecordsOfTheFirstVersionAreStillRead) {
+    dlengine::Progress p = SampleProgress();
+    dlengine::Progress back;
+    ASSERT_TRUE(dlengine::DecodeProgress(FirstVersionRecord(p), &back));
+    EXPECT_EQ(back.version, dlengine::Progress::kFirstVersion);
+    EXPECT_EQ(back.total, p.total);
+    EXPECT_EQ(back.etag, p.etag);
+    EXPECT_EQ(back.missing.size(), p.missing.size());
+    EXPECT_TRUE(back.url.empty() && back.referer.empty() && back.cookies.empty() &&
+                back.name.empty());
+}
+
 TEST(ProgressRecord, AnyDamagedByteOrShortenedRecordIsRefused) {
-    const std::string good = dlengine::EncodeProgress(SampleProgress());
-    dlengine::Progress out;
-    for (size_t i = 0; i < good.size(); ++i) {
-        std::string bad = good;
-        bad[i] = static_cast<char>(bad[i] ^ 0x01);
-        EXPECT_FALSE(dlengine::DecodeProgress(bad, &out)) << "flipped byte " << i;
-        EXPECT_FALSE(dlengine::DecodeProgress(good.substr(0, i), &out)) << "cut at " << i;
+    for (const std::string& good :
+         {dlengine::EncodeProgress(SampleProgress()), FirstVersionRecord(SampleProgress())}) {
+        dlengine::Progress out;
+        for (size_t i = 0; i < good.size(); ++i) {
+            std::string bad = good;
+            bad[i] = static_cast<char>(bad[i] ^ 0x01);
+            EXPECT_FALSE(dlengine::DecodeProgress(bad, &out)) << "flipped byte " << i;
+            EXPECT_FALSE(dlengine::DecodeProgress(good.substr(0, i), &out)) << "cut at " << i;
+        }
+        EXPECT_FALSE(dlengine::DecodeProgress(good + "x", &out));
     }
-    EXPECT_FALSE(dlengine::DecodeProgress(good + "x", &out));
 }
 
 TEST(ProgressRecord, RangesOutsideTheFileOrOverlappingAreRefused) {
