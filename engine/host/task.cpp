@@ -117,19 +117,22 @@ bool Task::OpenFiles() {
     return false;
 }
 
-// With the files open: resumes from the progress record when it fits the data file, else
-// starts from byte 0.
+// With the files open: resumes from the progress record when it fits the data file and may
+// be used, else starts from byte 0. A resumed record is only a plan: no byte is fetched or
+// kept until the server's first answer has confirmed its size and version.
 void Task::BeginWithFiles() {
     Progress progress;
     struct stat st {};
     const bool resume = (m_resume || m_startedBefore) && m_files.LoadProgress(&progress) &&
-                        fstat(m_files.DataFd(), &st) == 0 && st.st_size == progress.total;
+                        fstat(m_files.DataFd(), &st) == 0 && st.st_size == progress.total &&
+                        IsUsableRecord(progress);
     m_startedBefore = true;
     if (!resume) {
         StartOver();
         return;
     }
     m_mode = Mode::Ranged;
+    m_recordForeign = progress.url != m_url;
     m_total = progress.total;
     m_etag = progress.etag;
     m_lastModified = progress.lastModified;
@@ -138,8 +141,23 @@ void Task::BeginWithFiles() {
         m_segments.push_back(Segment{r.begin, r.end, 0});
     }
     if (m_segments.empty()) {
-        Complete(); // every byte was already on disk when the record was written
+        // A record never finishes a download alone: the last byte is asked for again, and
+        // only an answer that confirms the size and the version completes the file.
+        m_segments.push_back(Segment{m_total - 1, m_total, 0});
     }
+}
+
+// A record of this very download (its link and name) serves once the server confirms its
+// size; a record of another link, or of the first version (which kept no link), serves only
+// with a validator the server's answer must then name. Share links are signed and expire, so
+// a fresh link to the same file must still resume.
+bool Task::IsUsableRecord(const Progress& progress) const {
+    if (!progress.name.empty() && progress.name != m_name) {
+        return false;
+    }
+    const bool sameLink = !progress.url.empty() && progress.url == m_url;
+    const bool strongEtag = !progress.etag.empty() && progress.etag.rfind("W/", 0) != 0;
+    return sameLink || strongEtag || !progress.lastModified.empty();
 }
 
 // Forgets any progress and empties the data file; the next request asks from byte 0.
@@ -154,6 +172,7 @@ void Task::StartOver() {
     }
     m_mode = Mode::Unknown;
     m_verified = false;
+    m_recordForeign = false;
     m_total = -1;
     m_etag.clear();
     m_lastModified.clear();
@@ -165,9 +184,10 @@ void Task::StartOver() {
 }
 
 // The server now holds another version of the file than the bytes kept: they are all dropped
-// and the download starts over, once. A file that changes again fails the task.
+// and the download starts over, once. A file that changes again fails the task. A record the
+// server never confirmed was no part of this download: dropping it is not a change.
 void Task::OnFileChanged() {
-    if (++m_changes > 1) {
+    if (m_verified && ++m_changes > 1) {
         Fail(DL_FAIL_HTTP);
         return;
     }
@@ -243,7 +263,9 @@ void Task::RequestFlush(bool completing) {
     if (completing) {
         job.finalName = m_name;
         job.replace = m_replace;
-    } else if (m_mode == Mode::Ranged && m_total > 0) {
+    } else if (m_mode == Mode::Ranged && m_total > 0 && m_verified) {
+        // Until the server has confirmed a loaded record, the record on disk stays as it was:
+        // no byte was kept meanwhile, and it must not be bound to this link unconfirmed.
         job.record = CurrentProgress();
     }
     m_lastSave = Clock::now();

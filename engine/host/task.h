@@ -101,6 +101,7 @@ private:
     bool AcceptProbe(Connection* c);
     bool AcceptResumeProbe(Connection* c);
     bool SameVersion(const Connection* c) const;
+    bool NamesRecordedVersion(const Connection* c) const;
     std::string IfRangeValidator() const;
     Verdict Classify(const Connection* c) const;
     bool Preallocate(int64_t total);
@@ -117,6 +118,7 @@ private:
     // task.cpp
     bool OpenFiles();
     void BeginWithFiles();
+    bool IsUsableRecord(const Progress& progress) const;
     void Fail(int code);
     void Complete();
     void StartOver();
@@ -152,8 +154,11 @@ private:
     int m_changes = 0;              // times the file changed on the server in this download
     Mode m_mode = Mode::Unknown;
     bool m_verified = false; // the server confirmed size and validators in this run
-    bool m_noRange = false;  // the server refused "bytes=0-" (an empty file)
-    int64_t m_total = -1;    // -1 while unknown
+    // The progress kept comes from a record of another link (or of the first record version,
+    // which kept none): only an answer naming the very version it recorded confirms it.
+    bool m_recordForeign = false;
+    bool m_noRange = false; // the server refused "bytes=0-" (an empty file)
+    int64_t m_total = -1;   // -1 while unknown
     std::string m_etag;
     std::string m_lastModified;
     std::list<Segment> m_segments; // ordered by position

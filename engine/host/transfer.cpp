@@ -218,6 +218,16 @@ bool Task::AcceptProbe(Connection* c) {
     return false;
 }
 
+// For a record of another link: the answer must name the very version the record kept, by
+// its strong ETag or else by its Last-Modified. An answer that leaves the validator out
+// confirms nothing.
+bool Task::NamesRecordedVersion(const Connection* c) const {
+    if (!m_etag.empty() && m_etag.rfind("W/", 0) != 0) {
+        return c->etag == m_etag;
+    }
+    return !m_lastModified.empty() && c->lastModified == m_lastModified;
+}
+
 // A weak ETag cannot stand in a range request: then Last-Modified, or nothing.
 std::string Task::IfRangeValidator() const {
     if (!m_etag.empty() && m_etag.rfind("W/", 0) != 0) {
@@ -237,9 +247,10 @@ bool Task::SameVersion(const Connection* c) const {
 // record is worthless and the download starts over.
 bool Task::AcceptResumeProbe(Connection* c) {
     if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal == m_total &&
-        SameVersion(c)) {
+        SameVersion(c) && (!m_recordForeign || NamesRecordedVersion(c))) {
         m_verified = true;
-        m_launchWanted = true; // the other connections can open now
+        m_recordForeign = false; // from now on the progress is this link's own
+        m_launchWanted = true;   // the other connections can open now
         return true;
     }
     if (c->status == 200 || c->status == 206) {

@@ -22,20 +22,6 @@ namespace {
 
 constexpr size_t kMiB = 1 << 20;
 
-std::set<std::string> FolderEntries(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") {
-                names.insert(name);
-            }
-        }
-        closedir(d);
-    }
-    return names;
-}
-
 std::string StatusName(const TaskStatusInfo& s) {
     return dlengine::Utf16FieldToUtf8(s.szFilename, 260);
 }

@@ -60,6 +60,20 @@ bool IsFileLocked(const std::string& path) {
     return locked;
 }
 
+std::set<std::string> FolderEntries(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.insert(name);
+            }
+        }
+        closedir(d);
+    }
+    return names;
+}
+
 int FindHostPid() {
     DIR* proc = opendir("/proc");
     if (proc == nullptr) {

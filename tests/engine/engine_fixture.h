@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 // Deterministic bytes of the given size.
@@ -15,6 +16,8 @@ std::string MakeBody(size_t size, unsigned seed);
 std::string Sha256Hex(const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The names in a folder, without "." and "..".
+std::set<std::string> FolderEntries(const std::string& dir);
 // True when another process holds a write lock on the file.
 bool IsFileLocked(const std::string& path);
 // The running dlhost started by this process, or -1.
