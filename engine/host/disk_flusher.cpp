@@ -106,9 +106,16 @@ FlushResult DiskFlusher::Execute(FlushJob& job) {
         return result;
     }
     // The final name is taken in the folder the task was given, by its descriptor: the file
-    // cannot end up anywhere else, whatever that folder's path names by now.
-    result.finalName =
-        MoveIntoPlace(job.folderFd, job.stem + kDataSuffix, *job.finalName, job.replace);
+    // cannot end up anywhere else, whatever that folder's path names by now. Only the file the
+    // task wrote takes it: should the working name hold another file by now (put there by
+    // anyone who can write the folder), nothing is renamed.
+    const std::string working = job.stem + kDataSuffix;
+    if (!IsSameFileAt(job.folderFd, working, job.dataFd)) {
+        result.ok = false;
+        result.error = ESTALE;
+        return result;
+    }
+    result.finalName = MoveIntoPlace(job.folderFd, working, *job.finalName, job.replace);
     if (result.finalName.empty()) {
         result.ok = false;
         result.error = errno;

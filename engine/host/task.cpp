@@ -286,6 +286,14 @@ void Task::OnFlushed(FlushResult& result) {
     }
     if (result.completing && m_completing) {
         m_completing = false;
+        if (!result.ok && result.error == ESTALE) {
+            // Another file was put under the working name: the bytes written are out of
+            // reach, and the record would describe a file that is no longer there.
+            std::lock_guard lock(m_guard->mutex);
+            ++m_guard->epoch;
+            m_files.RemoveProgress();
+            m_files.Close();
+        }
         if (!result.ok) {
             Fail(DL_FAIL_DISK);
             return;

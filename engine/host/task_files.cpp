@@ -9,16 +9,20 @@
 #include <unistd.h>
 
 namespace dlengine {
-
-int OpenLockedAt(int dirFd, const std::string& name, int extraFlags) {
-    const int fd = openat(dirFd, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | extraFlags, 0644);
+int OpenLockedAt(int dirFd, const std::string& name, int extraFlags, mode_t mode) {
+    // Non-blocking, so that a FIFO planted under the name cannot hold the host up; a regular
+    // file ignores the flag.
+    const int fd =
+        openat(dirFd, name.c_str(),
+               O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | extraFlags, mode);
     if (fd < 0) {
         return -1;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        const bool linked = S_ISREG(st.st_mode) && st.st_nlink > 1;
         close(fd);
-        errno = EISDIR;
+        errno = linked ? EMLINK : EISDIR;
         return -1;
     }
     // An open-file lock, unlike a process lock, also stops a second task of this process.
@@ -31,6 +35,14 @@ int OpenLockedAt(int dirFd, const std::string& name, int extraFlags) {
         return -1;
     }
     return fd;
+}
+
+bool IsSameFileAt(int dirFd, const std::string& name, int fd) {
+    struct stat named {};
+    struct stat open {};
+    return fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           fstat(fd, &open) == 0 && S_ISREG(named.st_mode) && named.st_dev == open.st_dev &&
+           named.st_ino == open.st_ino;
 }
 
 bool TaskFiles::Open(const std::string& folder, const std::string& stem) {
@@ -76,7 +88,10 @@ bool TaskFiles::LoadProgress(Progress* progress) {
 
 int WriteProgressRecord(int dirFd, const std::string& stem, const Progress& progress) {
     const std::string temp = stem + kProgressTempSuffix;
-    const int fd = OpenLockedAt(dirFd, temp, O_CREAT | O_TRUNC);
+    // A leftover of a crash, or anything planted under the name, goes (a link itself, never
+    // what it points to); the record is then written to a file of its own making.
+    unlinkat(dirFd, temp.c_str(), 0);
+    const int fd = OpenLockedAt(dirFd, temp, O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
         return -1;
     }
@@ -93,7 +108,7 @@ int WriteProgressRecord(int dirFd, const std::string& stem, const Progress& prog
         }
         done += static_cast<size_t>(n);
     }
-    if (done != bytes.size() || fdatasync(fd) != 0 ||
+    if (done != bytes.size() || fdatasync(fd) != 0 || !IsSameFileAt(dirFd, temp, fd) ||
         renameat(dirFd, temp.c_str(), dirFd, (stem + kProgressSuffix).c_str()) != 0) {
         close(fd);
         unlinkat(dirFd, temp.c_str(), 0);

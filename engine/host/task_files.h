@@ -3,15 +3,17 @@
 #include "progress_file.h"
 
 #include <string>
+#include <sys/types.h>
 
 namespace dlengine {
 
 // The save folder of one task, its ".td" data file and its ".td.cfg" progress record. Every
-// file is reached through the folder's descriptor, never through a symbolic link, so whatever
-// the engine writes lies inside that folder. Each file is held under an open-file write lock
-// while open: it excludes every other writer, another task of this process as much as another
-// process, and it stays with the open file (a copy of the descriptor keeps it alive) until the
-// last descriptor of it is closed.
+// file is reached through the folder's descriptor, never through a symbolic link, and only a
+// regular file with no other name (no hard link planted to another file) is ever opened, so
+// whatever the engine writes lies inside that folder. Each file is held under an open-file
+// write lock while open: it excludes every other writer, another task of this process as much
+// as another process, and it stays with the open file (a copy of the descriptor keeps it
+// alive) until the last descriptor of it is closed.
 class TaskFiles {
 public:
     TaskFiles() = default;
@@ -20,7 +22,8 @@ public:
     TaskFiles& operator=(const TaskFiles&) = delete;
 
     // Opens `folder` (absolute) and stem + ".td" in it, created when missing, and locks it;
-    // false with errno set: EBUSY when another writer holds it.
+    // false with errno set: EBUSY when another writer holds it, ELOOP or EISDIR when the name
+    // is taken by a link or anything but a plain regular file.
     bool Open(const std::string& folder, const std::string& stem);
     bool IsOpen() const { return m_data >= 0; }
     int DataFd() const { return m_data; }
@@ -43,14 +46,20 @@ private:
     int m_progress = -1;
 };
 
-// Opens `name` in the folder `dirFd` read-write (with `extraFlags`, e.g. O_CREAT), never
-// through a symbolic link, and locks it without waiting; -1 with errno set (EBUSY when
-// another writer holds it).
-int OpenLockedAt(int dirFd, const std::string& name, int extraFlags);
+// Opens `name` in the folder `dirFd` read-write (with `extraFlags`, e.g. O_CREAT, and `mode`
+// for a new file, less the umask), never through a symbolic link, and locks it without
+// waiting; -1 with errno set: EBUSY when another writer holds it, ELOOP for a link, EISDIR for
+// anything but a regular file, EMLINK for a file with another name besides this one.
+int OpenLockedAt(int dirFd, const std::string& name, int extraFlags, mode_t mode = 0666);
 
-// Writes the record of `stem` in the folder `dirFd` whole to a temporary name, flushes it,
-// and renames it over the old record: a crash leaves the old record or the new one, never half
-// of either. Gives the locked descriptor of the new record, or -1.
+// True when `name` in the folder `dirFd` is, right now, the very file open at `fd` (and not a
+// link to it, nor a file put in its place since).
+bool IsSameFileAt(int dirFd, const std::string& name, int fd);
+
+// Writes the record of `stem` in the folder `dirFd` whole to a new temporary file (its own
+// inode, readable by its owner only: the record keeps the download's cookies), flushes it, and
+// renames it over the old record: a crash leaves the old record or the new one, never half of
+// either. Gives the locked descriptor of the new record, or -1.
 int WriteProgressRecord(int dirFd, const std::string& stem, const Progress& progress);
 
 } // namespace dlengine

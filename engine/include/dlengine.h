@@ -81,9 +81,14 @@ enum {
     DL_FAIL_NETWORK = 1,   // retries exhausted
     DL_FAIL_HTTP = 2,      // the server refused (401, 403, 404, 410, other 4xx), or the file
                            // changed on the server a second time during one download
-    DL_FAIL_DISK = 3,      // no space, no permission, the working file vanished
-    DL_FAIL_FILENAME = 4,  // the name is not a plain name of at most 255 bytes, the save folder
-                           // is not absolute, or either text was cut at its field's size
+    DL_FAIL_DISK = 3,      // no space (also: a size the disk cannot hold with its margin
+                           // kept), no permission, the working file vanished or was replaced,
+                           // or a working name is taken by anything but a plain regular file
+                           // (a link, a folder, a FIFO, a file with a second name)
+    DL_FAIL_FILENAME = 4,  // the name is not a plain name of at most 255 bytes (or holds a
+                           // control or bidi character, or is one of the engine's working
+                           // names), the save folder is not absolute, or either text was cut
+                           // at its field's size
     DL_FAIL_URL = 5,       // the URL cannot be parsed as an http or https URL
     DL_FAIL_HOST_LOST = 6, // the engine process died and could not be started again
     DL_FAIL_IN_USE = 7,    // file in use by another task: another task (of this engine or of

@@ -1,8 +1,7 @@
-// What anyone who can write the download folder may have put there before a
-// download of "out.bin": links, hard links, FIFOs and folders under every
-// working name, and the working files of a hostile share's download. Nothing is
-// written through them, and nothing finishes the download but the server's own
-// bytes.
+// What anyone who can write the download folder may have put there before a download of
+// "out.bin": links, hard links, FIFOs and folders under every working name, and the working
+// files of a hostile share's download. Nothing is written through them, and nothing finishes
+// the download but the server's own bytes.
 
 #include "engine_fixture.h"
 #include "first_version_record.h"
@@ -25,10 +24,8 @@ enum class Plant {
     HardLink,   // a second name of a file outside the folder
     Fifo,       //
     Folder,     //
-    Record,     // "out.bin.td" beside a record "out.bin.td.cfg" of it (see the case's
-                // fields)
-    SwapMidway, // once bytes arrive, another file is renamed over the working
-                // file
+    Record,     // "out.bin.td" beside a record "out.bin.td.cfg" of it (see the case's fields)
+    SwapMidway, // once bytes arrive, another file is renamed over the working file
 };
 
 enum class Outcome {
@@ -42,10 +39,9 @@ struct PlantCase {
     std::string suffix; // the planted name is "out.bin" + suffix
     Plant plant;
     Outcome outcome;
-    // Plant::Record only: the record's version, whether it names this task's
-    // link, the ETag it kept, whether the data file holds other bytes than the
-    // server's, and whether the record claims every byte (else the second half is
-    // missing).
+    // Plant::Record only: the record's version, whether it names this task's link, the ETag it
+    // kept, whether the data file holds other bytes than the server's, and whether the record
+    // claims every byte (else the second half is missing).
     int version = 2;
     bool sameLink = false;
     std::string etag = "";
@@ -136,8 +132,8 @@ TEST_P(PlantedFiles, NothingIsWrittenThroughAndOnlyTheServersBytesFinish) {
         EXPECT_EQ(s.fail_code, DL_FAIL_DISK) << c.label;
         EXPECT_FALSE(finalExists) << c.label;
         if (c.plant == Plant::SwapMidway) {
-            // The file put in its place keeps its bytes and its name, and no record
-            // is left to finish it from.
+            // The file put in its place keeps its bytes and its name, and no record is left
+            // to finish it from.
             EXPECT_EQ(ReadFile(folder + "/out.bin.td"), swapped);
             EXPECT_EQ(FolderEntries(folder), std::set<std::string>{"out.bin.td"});
         } else {
@@ -161,22 +157,31 @@ TEST_P(PlantedFiles, NothingIsWrittenThroughAndOnlyTheServersBytesFinish) {
 INSTANTIATE_TEST_SUITE_P(
     Plants, PlantedFiles,
     ::testing::Values(
-        // A hostile share's working files, whose record claims every byte of
-        // the same size.
+        PlantCase{"link as the data file", ".td", Plant::Link, Outcome::FailsOnDisk},
+        PlantCase{"link as the record", ".td.cfg", Plant::Link, Outcome::Fresh},
+        PlantCase{"link as the record's temporary", ".td.cfg.tmp", Plant::Link, Outcome::Fresh},
+        PlantCase{"link as the final name", "", Plant::Link, Outcome::Fresh},
+        PlantCase{"hard link as the data file", ".td", Plant::HardLink, Outcome::FailsOnDisk},
+        PlantCase{"hard link as the record", ".td.cfg", Plant::HardLink, Outcome::Fresh},
+        PlantCase{"FIFO as the data file", ".td", Plant::Fifo, Outcome::FailsOnDisk},
+        PlantCase{"FIFO as the record's temporary", ".td.cfg.tmp", Plant::Fifo, Outcome::Fresh},
+        PlantCase{"folder as the data file", ".td", Plant::Folder, Outcome::FailsOnDisk},
+        // A hostile share's working files, whose record claims every byte of the same size.
         PlantCase{"hostile pair of another link", "", Plant::Record, Outcome::Fresh},
         PlantCase{"hostile pair of another link, its own ETag", "", Plant::Record, Outcome::Fresh,
                   2, false, "\"hostile\""},
         PlantCase{"hostile pair of the first record version", "", Plant::Record, Outcome::Fresh, 1},
         PlantCase{"pair of this link, an older ETag", "", Plant::Record, Outcome::Fresh, 2, true,
                   "\"old\""},
-        // Records that may serve: the server must still confirm them with an
-        // answer.
+        // Records that may serve: the server must still confirm them with an answer.
         PlantCase{"complete record of this link", "", Plant::Record, Outcome::Resumed, 2, true,
                   kHonestEtag, false},
         PlantCase{"record of a fresh link to the same version", "", Plant::Record, Outcome::Resumed,
                   2, false, kHonestEtag, false, false},
         PlantCase{"first-version record with the server's ETag", "", Plant::Record,
-                  Outcome::Resumed, 1, false, kHonestEtag, false, false}),
+                  Outcome::Resumed, 1, false, kHonestEtag, false, false},
+        PlantCase{"working file swapped mid-download", "", Plant::SwapMidway,
+                  Outcome::FailsOnDisk}),
     [](const ::testing::TestParamInfo<PlantCase>& info) {
         std::string name = info.param.label;
         for (char& ch : name) {
