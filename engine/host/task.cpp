@@ -209,7 +209,16 @@ void Task::Stop() {
 
 void Task::Fail(int code) {
     DropAllConnections();
-    if (m_files.IsOpen() && m_state == State::Running) {
+    if (m_files.IsOpen() && !m_completing && Downloaded() == 0) {
+        // A download that wrote nothing leaves nothing behind: no empty working file (nor the
+        // blocks of a reservation), no record; a record still on its way is dropped.
+        {
+            std::lock_guard lock(m_guard->mutex);
+            ++m_guard->epoch;
+            m_files.RemoveProgress();
+        }
+        m_files.RemoveDataAndClose();
+    } else if (m_files.IsOpen() && m_state == State::Running) {
         RequestFlush(false);
     }
     m_files.Close();

@@ -2,13 +2,22 @@
 
 #include "dlengine_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace dlengine {
+namespace {
+
+constexpr int64_t kLeastMargin = int64_t{64} << 20;
+constexpr int64_t kMarginPercent = 1;
+
+} // namespace
+
 int OpenLockedAt(int dirFd, const std::string& name, int extraFlags, mode_t mode) {
     // Non-blocking, so that a FIFO planted under the name cannot hold the host up; a regular
     // file ignores the flag.
@@ -43,6 +52,23 @@ bool IsSameFileAt(int dirFd, const std::string& name, int fd) {
     return fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            fstat(fd, &open) == 0 && S_ISREG(named.st_mode) && named.st_dev == open.st_dev &&
            named.st_ino == open.st_ino;
+}
+
+bool HasRoomFor(int fd, int64_t size, int64_t held) {
+    struct statvfs vfs {};
+    if (fstatvfs(fd, &vfs) != 0) {
+        return true; // no figures to go by: the writes themselves will tell
+    }
+    const auto bytes =
+        [unit = std::max<int64_t>(static_cast<int64_t>(vfs.f_frsize), 1)](fsblkcnt_t count) {
+            const auto n = static_cast<int64_t>(std::min<fsblkcnt_t>(count, INT64_MAX));
+            return n > INT64_MAX / unit ? INT64_MAX : n * unit;
+        };
+    const int64_t margin = std::max(kLeastMargin, bytes(vfs.f_blocks) / 100 * kMarginPercent);
+    held = std::max<int64_t>(held, 0);
+    const int64_t free = std::min(bytes(vfs.f_bavail), INT64_MAX - held) + held;
+    // Compared by subtraction: a claimed size near INT64_MAX must not overflow.
+    return size >= 0 && size <= free - margin;
 }
 
 bool TaskFiles::Open(const std::string& folder, const std::string& stem) {
@@ -132,6 +158,14 @@ void TaskFiles::RemoveProgress() {
         close(m_progress);
         m_progress = -1;
     }
+}
+
+void TaskFiles::RemoveDataAndClose() {
+    const std::string name = m_stem + kDataSuffix;
+    if (m_data >= 0 && IsSameFileAt(m_folder, name, m_data)) {
+        unlinkat(m_folder, name.c_str(), 0);
+    }
+    Close();
 }
 
 void TaskFiles::Close() {

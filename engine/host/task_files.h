@@ -2,6 +2,7 @@
 
 #include "progress_file.h"
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -37,6 +38,9 @@ public:
     void AdoptProgress(int fd);
     // Deletes the progress record.
     void RemoveProgress();
+    // Deletes the data file, when its name still holds the file this task opened; then closes
+    // everything.
+    void RemoveDataAndClose();
     void Close();
 
 private:
@@ -55,6 +59,11 @@ int OpenLockedAt(int dirFd, const std::string& name, int extraFlags, mode_t mode
 // True when `name` in the folder `dirFd` is, right now, the very file open at `fd` (and not a
 // link to it, nor a file put in its place since).
 bool IsSameFileAt(int dirFd, const std::string& name, int fd);
+
+// True when the file system of `fd` has room for `size` more bytes, besides the `held` bytes
+// the file is about to give back, and still keeps its margin free: 1 % of its size, and never
+// less than 64 MiB.
+bool HasRoomFor(int fd, int64_t size, int64_t held);
 
 // Writes the record of `stem` in the folder `dirFd` whole to a new temporary file (its own
 // inode, readable by its owner only: the record keeps the download's cookies), flushes it, and

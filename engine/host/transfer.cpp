@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace dlengine {
@@ -172,12 +173,23 @@ Verdict Task::Classify(const Connection* c) const {
     return Verdict::Retry;
 }
 
+// Reserves the whole file on disk, but only a size the disk can hold with its margin kept: a
+// server's claim alone must never fill the disk. Nothing is written yet, so a refused or
+// failed reservation leaves the file empty, without a reserved block.
 bool Task::Preallocate(int64_t total) {
-    m_creatingFile = true;
     const int fd = m_files.DataFd();
+    struct stat st {};
+    const int64_t held = fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_blocks) * 512 : 0;
+    if (!HasRoomFor(fd, total, held)) {
+        return false;
+    }
+    m_creatingFile = true;
     // Drop old contents first so that a longer leftover file does not keep its tail.
     bool ok =
         ftruncate(fd, 0) == 0 && posix_fallocate(fd, 0, total) == 0 && ftruncate(fd, total) == 0;
+    if (!ok) {
+        [[maybe_unused]] const int dropped = ftruncate(fd, 0);
+    }
     m_creatingFile = false;
     return ok;
 }
@@ -201,7 +213,10 @@ bool Task::AcceptProbe(Connection* c) {
         return true;
     }
     if (c->status == 200 || (c->status == 206 && c->rangeStart == 0)) {
-        if (ftruncate(m_files.DataFd(), 0) != 0) {
+        // A length the disk cannot hold fails now rather than after filling the disk.
+        const bool fits = c->status != 200 || c->contentLength < 0 ||
+                          HasRoomFor(m_files.DataFd(), c->contentLength, 0);
+        if (!fits || ftruncate(m_files.DataFd(), 0) != 0) {
             c->verdict = Verdict::Disk;
             return false;
         }

@@ -108,7 +108,9 @@ struct RefusalCase {
     std::string url; // "" uses the server's /f.bin
     int status;      // the server's answer for /f.bin (0: the file itself)
     int failCode;
-    std::string folder = ""; // "" saves into the test's folder
+    std::string folder = "";     // "" saves into the test's folder
+    long long claimedTotal = -1; // the size the server claims (test_server.h)
+    bool ranges = true;
 };
 
 class RefusalCases : public EngineTest, public ::testing::WithParamInterface<RefusalCase> {};
@@ -118,6 +120,8 @@ TEST_P(RefusalCases, FailWithTheirCodeAndLeaveNoFinalFile) {
     ServedFile file;
     file.body = MakeBody(300 * 1024, 7);
     file.status = c.status;
+    file.claimedTotal = c.claimedTotal;
+    file.ranges = c.ranges;
     m_server->Serve("/f.bin", file);
     TaskOptions options;
     options.folder = c.folder;
@@ -127,10 +131,9 @@ TEST_P(RefusalCases, FailWithTheirCodeAndLeaveNoFinalFile) {
     EXPECT_FALSE(WaitFinished(h, &s)) << c.label;
     EXPECT_EQ(s.stat, DL_STAT_FAILED) << c.label;
     EXPECT_EQ(s.fail_code, c.failCode) << c.label;
-    const auto left = FolderEntries(Dir());
-    EXPECT_EQ(left.count(c.name), 0u) << c.label;
+    // Nothing was written, so nothing is left: no empty working file, no reserved blocks.
+    EXPECT_TRUE(FolderEntries(Dir()).empty()) << c.label;
     if (c.failCode == DL_FAIL_FILENAME || c.failCode == DL_FAIL_URL) {
-        EXPECT_TRUE(left.empty()) << c.label;
         EXPECT_TRUE(m_server->Log().empty()) << c.label;
     }
     DL_DeleteTask(h);
@@ -156,6 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "exe.txt",
                     "", 0, DL_FAIL_FILENAME},
         RefusalCase{"an escape sequence", "a\x1B[2Jb.txt", "", 0, DL_FAIL_FILENAME},
+        // A claimed size the disk cannot hold fails at once and reserves nothing.
+        RefusalCase{"claims 1 TiB", "f.bin", "", 0, DL_FAIL_DISK, "", 1LL << 40},
+        RefusalCase{"claims 1 TiB whole", "f.bin", "", 0, DL_FAIL_DISK, "", 1LL << 40, false},
         RefusalCase{"ftp", "f.bin", "ftp://127.0.0.1/f.bin", 0, DL_FAIL_URL},
         RefusalCase{"no url", "f.bin", "nonsense", 0, DL_FAIL_URL},
         RefusalCase{"space in the host", "f.bin", "http://127.0.0.1 x/f.bin", 0, DL_FAIL_URL},

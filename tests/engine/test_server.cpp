@@ -238,7 +238,8 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
         begin = first;
         end = last >= first ? std::min(last + 1, size) : size;
         head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(begin) +
-               "-" + std::to_string(end - 1) + "/" + std::to_string(size) + "\r\n";
+               "-" + std::to_string(end - 1) + "/" +
+               std::to_string(f.claimedTotal >= 0 ? f.claimedTotal : size) + "\r\n";
     } else {
         head = "HTTP/1.1 200 OK\r\n";
     }
@@ -249,7 +250,9 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
         head += "ETag: " + f.etag + "\r\n";
     }
     if (f.sendLength) {
-        head += "Content-Length: " + std::to_string(end - begin) + "\r\n";
+        const bool whole = head.rfind("HTTP/1.1 200", 0) == 0;
+        const long long length = whole && f.claimedTotal >= 0 ? f.claimedTotal : end - begin;
+        head += "Content-Length: " + std::to_string(length) + "\r\n";
     }
     head += "Connection: close\r\n\r\n";
     if (!SendAll(fd, head.data(), head.size())) {

@@ -37,7 +37,9 @@ struct ServedFile {
     std::string laterEtag;
     bool flipFlop = false; // after the switch, responses alternate between the two versions
     int flips = 0;
-    bool honourIfRange = true; // answer a range whose If-Range names another version whole
+    bool honourIfRange = true;   // answer a range whose If-Range names another version whole
+    long long claimedTotal = -1; // a lying size: this total in a Content-Range, or as the
+                                 // Content-Length of a whole-file answer
 };
 
 // One logged request: its path and the first byte it asked for (-1 without a Range header).
