@@ -15,13 +15,16 @@ HostSettings HostSettings::FromEnvironment() {
         }
     }
     if (const char* text = std::getenv("DLENGINE_TEST_TIMEOUTS")) {
-        long connect = 0, stall = 0, backoff = 0;
-        if (std::sscanf(text, "%ld,%ld,%ld", &connect, &stall, &backoff) == 3 && connect > 0 &&
-            stall > 0 && backoff > 0) {
+        long connect = 0, stall = 0, backoff = 0, head = 0;
+        const int given = std::sscanf(text, "%ld,%ld,%ld,%ld", &connect, &stall, &backoff, &head);
+        if (given >= 3 && connect > 0 && stall > 0 && backoff > 0 && (given == 3 || head > 0)) {
             s.connectTimeoutSec = connect;
             s.stallSec = stall;
             s.backoffBaseMs = backoff;
             s.backoffCapMs = backoff * 30;
+            if (given == 4) {
+                s.headSec = head;
+            }
         }
     }
     return s;

@@ -6,13 +6,15 @@ namespace dlengine {
 struct HostSettings {
     int connections = 16;        // per task; DLENGINE_CONNECTIONS, 1 to 64
     long connectTimeoutSec = 15; // TCP and TLS set-up
-    long stallSec = 20;          // under 1 byte/s for this long aborts and retries
+    long lowSpeedBytes = 1024;   // a connection slower than this many bytes a second ...
+    long stallSec = 30;          // ... for this long is dropped and retried
+    long headSec = 30;           // the response head must be in this long after the request
     long backoffBaseMs = 1000;   // first retry delay, doubled after each failure
     long backoffCapMs = 30000;   // longest retry delay
 
-    // DLENGINE_TEST_TIMEOUTS="connect_s,stall_s,backoff_ms" is a test hook: it shortens the
-    // time-outs and the retry delays (the longest delay stays 30 times the first) so that the
-    // stall and retry paths can be tested in seconds.
+    // DLENGINE_TEST_TIMEOUTS="connect_s,stall_s,backoff_ms[,head_s]" is a test hook: it
+    // shortens the time-outs and the retry delays (the longest delay stays 30 times the first)
+    // so that the stall, head and retry paths can be tested in seconds.
     static HostSettings FromEnvironment();
 };
 

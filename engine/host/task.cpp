@@ -428,6 +428,7 @@ void Task::Tick(Clock::time_point now) {
     if (m_dirty && now - m_lastSave >= kSaveInterval && m_flushesInFlight == 0) {
         RequestFlush(false);
     }
+    WatchHeads(now);
     WatchPaces(now);
     // A finished request refills its slot itself (OnDone); this catches retries that fell due
     // and end-game races that became worth it, without rescanning on every wake-up.

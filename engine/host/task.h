@@ -44,6 +44,10 @@ struct Connection {
     bool probe = false;         // the first request, which learns size and range support
     bool racer = false;         // a second connection on a piece, in the end game
     Clock::time_point launched{};
+    // The response head must be in by headSince + the head deadline; a redirect followed
+    // starts the wait for the next head anew.
+    Clock::time_point headSince{};
+    bool headDone = false;
     int64_t requestStart = 0;
     int64_t writePos = 0; // offset of the next byte this response delivers
     // Speed watch: bytes delivered (kept or not), and the window they are measured over.
@@ -114,6 +118,7 @@ private:
     void DropAllConnections();
     void FinishSegment(Segment* s);
     void WatchPaces(Clock::time_point now);
+    void WatchHeads(Clock::time_point now);
 
     // task.cpp
     bool OpenFiles();

@@ -151,4 +151,22 @@ void Task::WatchPaces(Clock::time_point now) {
     }
 }
 
+// Drops every connection whose response head is not in by its deadline, as any drop: a server
+// that trickles its head, or never sends one while keeping the connection busy, holds no slot
+// for long. libcurl's own speed limit covers the body.
+void Task::WatchHeads(Clock::time_point now) {
+    const auto deadline = std::chrono::seconds(m_settings.headSec);
+    std::vector<Connection*> late;
+    for (const auto& c : m_connections) {
+        if (!c->headDone && now - c->headSince >= deadline) {
+            late.push_back(c.get());
+        }
+    }
+    for (Connection* c : late) {
+        const Clock::time_point launched = c->launched;
+        DropConnection(c);
+        CountFailure(Verdict::Retry, launched);
+    }
+}
+
 } // namespace dlengine

@@ -84,7 +84,7 @@ void Task::Launch(Segment* segment, bool probe) {
         curl_easy_setopt(e, CURLOPT_COOKIE, m_cookies.c_str());
     }
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, m_settings.connectTimeoutSec);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, m_settings.lowSpeedBytes);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, m_settings.stallSec);
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);
@@ -99,7 +99,7 @@ void Task::Launch(Segment* segment, bool probe) {
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, c->error);
 
     std::string range;
-    c->launched = c->windowStart = Clock::now();
+    c->launched = c->windowStart = c->headSince = Clock::now();
     if (segment != nullptr) {
         c->requestStart = c->writePos = segment->pos;
         c->racer = segment->users > 0;
@@ -128,13 +128,22 @@ void Task::Launch(Segment* segment, bool probe) {
 void Task::OnHeader(Connection* c, const char* line, size_t size) {
     const std::string text(line, size);
     if (StartsWithNoCase(text, "HTTP/")) {
-        // A new response (after a redirect, or a 100 Continue): forget the previous head.
+        // A new response (after a redirect, or a 100 Continue): forget the previous head. A
+        // redirect's next request was sent just now: its head has the whole deadline again.
+        if (c->headDone) {
+            c->headDone = false;
+            c->headSince = Clock::now();
+        }
         const auto space = text.find(' ');
         c->status =
             space == std::string::npos ? 0 : std::strtol(text.c_str() + space + 1, nullptr, 10);
         c->rangeStart = c->rangeTotal = c->contentLength = -1;
         c->etag.clear();
         c->lastModified.clear();
+        return;
+    }
+    if (text == "\r\n" || text == "\n") {
+        c->headDone = c->status >= 200; // an interim 1xx head is followed by the real one
         return;
     }
     const auto colon = text.find(':');

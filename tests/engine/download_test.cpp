@@ -32,9 +32,11 @@ struct ServeCase {
     bool ranges;
     bool sendLength;
     bool redirect;
-    int dropTimes;        // responses cut short after 100 KiB
-    int stallTimes;       // responses that go silent after 64 KiB
-    bool manyConnections; // the server must see more than one range request
+    int dropTimes;         // responses cut short after 100 KiB
+    int stallTimes;        // responses that go silent after 64 KiB
+    bool manyConnections;  // the server must see more than one range request
+    int firstRate = 0;     // the first response trickles at this many bytes a second
+    bool dripHead = false; // the first response trickles its head for a minute
 };
 
 class DownloadCases : public EngineTest, public ::testing::WithParamInterface<ServeCase> {};
@@ -51,6 +53,10 @@ TEST_P(DownloadCases, FileArrivesWholeAndTheWorkFilesAreGone) {
     file.stallTimes = c.stallTimes;
     // Unpaced, a loopback file can arrive whole on the first request before it is split.
     file.bytesPerSecond = c.manyConnections ? 8 * 1024 * 1024 : 0;
+    file.slowFrom = c.firstRate > 0 ? 0 : -1;
+    file.slowTimes = 1;
+    file.slowBytesPerSecond = c.firstRate;
+    file.dripHeadTimes = c.dripHead ? 1 : 0;
     m_server->Serve("/f.bin", file);
     std::string url = m_server->Url("/f.bin");
     if (c.redirect) {
@@ -84,16 +90,20 @@ TEST_P(DownloadCases, FileArrivesWholeAndTheWorkFilesAreGone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, DownloadCases,
-    ::testing::Values(ServeCase{"ranged", 6 * kMiB + 123, true, true, false, 0, 0, true},
-                      ServeCase{"no ranges", 2 * kMiB + 7, false, true, false, 0, 0, false},
-                      ServeCase{"no ranges no length", 1 * kMiB + 3, false, false, false, 0, 0,
-                                false},
-                      ServeCase{"redirected", 5 * kMiB, true, true, true, 0, 0, true},
-                      ServeCase{"small", 1000, true, true, false, 0, 0, false},
-                      ServeCase{"empty", 0, true, true, false, 0, 0, false},
-                      ServeCase{"ranged drops", 4 * kMiB, true, true, false, 3, 0, false},
-                      ServeCase{"unranged drops", 1 * kMiB, false, true, false, 2, 0, false},
-                      ServeCase{"stall", 2 * kMiB, true, true, false, 0, 1, false}),
+    ::testing::Values(
+        ServeCase{"ranged", 6 * kMiB + 123, true, true, false, 0, 0, true},
+        ServeCase{"no ranges", 2 * kMiB + 7, false, true, false, 0, 0, false},
+        ServeCase{"no ranges no length", 1 * kMiB + 3, false, false, false, 0, 0, false},
+        ServeCase{"redirected", 5 * kMiB, true, true, true, 0, 0, true},
+        ServeCase{"small", 1000, true, true, false, 0, 0, false},
+        ServeCase{"empty", 0, true, true, false, 0, 0, false},
+        ServeCase{"ranged drops", 4 * kMiB, true, true, false, 3, 0, false},
+        ServeCase{"unranged drops", 1 * kMiB, false, true, false, 2, 0, false},
+        ServeCase{"stall", 2 * kMiB, true, true, false, 0, 1, false},
+        // A connection under 1 KiB/s, or whose head does not come, is dropped
+        // and tried again like any drop.
+        ServeCase{"200 bytes a second", 64 * 1024 + 5, false, true, false, 0, 0, false, 200},
+        ServeCase{"trickled head", 1 * kMiB, true, true, false, 0, 0, false, 0, true}),
     [](const ::testing::TestParamInfo<ServeCase>& info) {
         std::string name = info.param.label;
         for (char& ch : name) {

@@ -104,8 +104,9 @@ int FindHostPid() {
 }
 
 void EngineTest::SetUpTestSuite() {
-    // Short time-outs and retry delays so that stalls and retries take seconds, not minutes.
-    setenv("DLENGINE_TEST_TIMEOUTS", "3,2,50", 1);
+    // Short time-outs, head deadline and retry delays so that stalls, trickles and retries take
+    // seconds, not minutes.
+    setenv("DLENGINE_TEST_TIMEOUTS", "3,2,50,2", 1);
     setenv("DLENGINE_CONNECTIONS", "8", 1);
     ASSERT_NE(DL_Init(), 0);
 }

@@ -175,6 +175,7 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
     std::shared_ptr<std::atomic<long long>> counted;
     int dropAfter = -1, stallAfter = -1;
     int pace = 0;
+    bool dripHead = false;
     {
         std::lock_guard lock(m_mutex);
         auto it = m_files.find(path);
@@ -196,6 +197,10 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
                 stallAfter = live.stallAfter;
             }
             pace = live.bytesPerSecond;
+            if (live.dripHeadTimes > 0) {
+                --live.dripHeadTimes;
+                dripHead = true;
+            }
             if (live.slowFrom >= 0 && live.slowTimes > 0 && std::max(first, 0LL) >= live.slowFrom) {
                 --live.slowTimes;
                 pace = live.slowBytesPerSecond;
@@ -254,7 +259,14 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
         const long long length = whole && f.claimedTotal >= 0 ? f.claimedTotal : end - begin;
         head += "Content-Length: " + std::to_string(length) + "\r\n";
     }
-    head += "Connection: close\r\n\r\n";
+    head += "Connection: close\r\n";
+    if (dripHead) {
+        if (!DripHead(fd, head)) {
+            return;
+        }
+        head.clear();
+    }
+    head += "\r\n";
     if (!SendAll(fd, head.data(), head.size())) {
         return;
     }
@@ -268,6 +280,9 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
             return;
         }
         long long n = std::min<long long>(kChunk, end - begin - sent);
+        if (pace > 0) {
+            n = std::min<long long>(n, std::max(1, pace / 4)); // a slow pace trickles
+        }
         if (dropAfter >= 0) {
             if (sent >= dropAfter) {
                 return;
@@ -300,4 +315,22 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
             std::this_thread::sleep_until(due);
         }
     }
+}
+
+bool TestServer::DripHead(int fd, const std::string& statusAndHeaders) {
+    if (!SendAll(fd, statusAndHeaders.data(), statusAndHeaders.size())) {
+        return false;
+    }
+    const std::string padding = "X-Padding: " + std::string(186, 'p') + "\r\n"; // 200 bytes
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < until && !m_stopping) {
+        pollfd hangUp{fd, POLLRDHUP, 0};
+        if (poll(&hangUp, 1, 100) > 0 && (hangUp.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            return false;
+        }
+        if (!SendAll(fd, padding.data(), padding.size())) {
+            return false;
+        }
+    }
+    return true;
 }

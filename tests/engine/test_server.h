@@ -40,6 +40,8 @@ struct ServedFile {
     bool honourIfRange = true;   // answer a range whose If-Range names another version whole
     long long claimedTotal = -1; // a lying size: this total in a Content-Range, or as the
                                  // Content-Length of a whole-file answer
+    int dripHeadTimes = 0; // this many responses trickle padding lines of head (2 KiB/s) first,
+                           // for up to a minute or until the client leaves
 };
 
 // One logged request: its path and the first byte it asked for (-1 without a Range header).
@@ -73,6 +75,9 @@ private:
     void AcceptLoop();
     void HandleConnection(int fd);
     bool SendAll(int fd, const char* data, size_t size);
+    // Sends the status line and headers, then padding lines at 2 KiB/s; false when the client
+    // left meanwhile. The caller ends the head.
+    bool DripHead(int fd, const std::string& statusAndHeaders);
     void Answer(int fd, const std::string& path, long long first, long long last,
                 const std::string& ifRange);
 
