@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace pandrel {
 
@@ -28,6 +30,12 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int Get() const { return m_fd; }
+    void Reset(int fd) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = fd;
+    }
     // Closes now and reports whether the close succeeded (a failed close can lose writes).
     bool Close() {
         int fd = m_fd;
@@ -89,7 +97,12 @@ bool MatchesInDirectory(const Text& directory, const Text& pattern) {
 
 Text DirectoryOf(const Text& path) {
     std::size_t slash = path.rfind('/');
-    return slash == Text::npos ? Text(".") : path.substr(0, slash);
+    return slash == Text::npos ? Text(".") : slash == 0 ? Text("/") : path.substr(0, slash);
+}
+
+Text LastComponentOf(const Text& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == Text::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace
@@ -158,7 +171,8 @@ std::optional<Bytes> ReadFileUpTo(const Text& path, std::size_t maxBytes) {
         return Bytes();
     }
     // Without O_NONBLOCK, opening a pipe would wait for a writer.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    FileDescriptor fd(
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     struct stat info {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return Bytes();
@@ -216,25 +230,36 @@ bool WriteFileAtomically(const Text& path, const Bytes& buffer) {
     if (path.empty() || path.back() == '/') {
         return false;
     }
-    Text temp = path + ".XXXXXX";
-    FileDescriptor fd(::mkstemp(temp.data()));
-    if (fd.Get() < 0) {
-        return false;
-    }
-    // mkstemp makes the file private; give it the mode a plain create would have had.
+    // Everything happens in the folder's descriptor, under names that are never followed.
+    const FileDescriptor dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Text name = LastComponentOf(path);
     struct stat old {};
-    mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), buffer) &&
-              ::fsync(fd.Get()) == 0 && fd.Close() && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
+    const bool replacing = ::fstatat(dir.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (dir.Get() < 0 || (replacing && !S_ISREG(old.st_mode))) {
         return false;
     }
-    // The rename itself becomes durable with the directory.
-    FileDescriptor dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0) {
-        ::fsync(dir.Get());
+    // A file of its own (O_EXCL): nothing planted under the temporary name is reused. Created
+    // 0666, the umask takes off what it takes off any new file.
+    static std::atomic<unsigned> counter{0};
+    Text temp;
+    FileDescriptor fd(-1);
+    for (int attempt = 0; attempt < 100 && fd.Get() < 0; ++attempt) {
+        temp = name + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        fd.Reset(::openat(dir.Get(), temp.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (fd.Get() < 0 && errno != EEXIST) {
+            return false;
+        }
     }
+    bool ok = fd.Get() >= 0 && (!replacing || ::fchmod(fd.Get(), old.st_mode & 07777) == 0) &&
+              WriteAll(fd.Get(), buffer) && ::fsync(fd.Get()) == 0 && fd.Close() &&
+              ::renameat(dir.Get(), temp.c_str(), dir.Get(), name.c_str()) == 0;
+    if (!ok) {
+        ::unlinkat(dir.Get(), temp.c_str(), 0);
+        return false;
+    }
+    // The rename itself becomes durable with the folder.
+    ::fsync(dir.Get());
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "app/record_file.h"
@@ -105,4 +106,54 @@ TEST_F(RecordFileTest, LoadCountsRowStartsInAnyLetterCase) {
     m_state.RecordText = "stale";
     LoadRecord(m_state);
     EXPECT_EQ(m_state.RecordText, "");
+}
+
+TEST_F(RecordFileTest, ANewRecordTakesTheUmaskAndAReplacedOneKeepsItsMode) {
+    const mode_t saved = ::umask(027);
+    m_state.RecordText = "<tr>a</tr>";
+    SaveRecord(m_state);
+    struct stat info {};
+    ASSERT_EQ(::stat(PathOf("test.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    ASSERT_EQ(::chmod(PathOf("test.txt").c_str(), 0604), 0);
+    SaveRecord(m_state);
+    ASSERT_EQ(::stat(PathOf("test.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0604u);
+    ::umask(saved);
+}
+
+// Whoever can write the program's folder may put a link, a FIFO or a folder where the record
+// goes: none is read through, written through or waited on, and none is replaced.
+TEST_F(RecordFileTest, PlantedNamesAreNeitherFollowedNorWaitedOn) {
+    const std::string victim = PathOf("victim");
+    std::ofstream(victim) << "<tr>not the record</tr>";
+    const std::string record = PathOf("test.txt");
+    const struct {
+        const char* label;
+        std::function<int()> plant;
+        mode_t type;
+    } cases[] = {
+        {"link", [&] { return ::symlink(victim.c_str(), record.c_str()); }, S_IFLNK},
+        {"FIFO", [&] { return ::mkfifo(record.c_str(), 0644); }, S_IFIFO},
+        {"folder", [&] { return ::mkdir(record.c_str(), 0755); }, S_IFDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(record);
+        ASSERT_EQ(c.plant(), 0);
+        m_state.RecordText = "stale";
+        LoadRecord(m_state);
+        EXPECT_EQ(m_state.RecordText, "");
+        EXPECT_EQ(m_state.RecordRowCount, 0);
+        m_state.RecordText = "<tr>new</tr>";
+        SaveRecord(m_state);
+        EXPECT_EQ(Contents(victim), "<tr>not the record</tr>");
+        struct stat info {};
+        ASSERT_EQ(::lstat(record.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & S_IFMT, c.type);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir()),
+                                std::filesystem::directory_iterator()),
+                  2)
+            << "a temporary file was left behind";
+    }
 }
