@@ -121,13 +121,25 @@ Descriptor OpenDirectoryPath(int target, const std::vector<Text>& parts, std::si
     return current;
 }
 
-mode_t MemberMode(const unz_file_info64& info) {
+// The mode a member is created with: 0777 for a program (any execute bit in the archive),
+// else 0666, less the umask, as for any file the user's programs make. The archive's own bits
+// are the builder's umask, not the user's.
+mode_t MemberCreationMode(const unz_file_info64& info) {
     constexpr unsigned long kMadeByUnix = 3;
-    mode_t mode = 0644;
-    if ((info.version >> 8) == kMadeByUnix && ((info.external_fa >> 16) & 0777) != 0) {
-        mode = static_cast<mode_t>((info.external_fa >> 16) & 0777);
+    const bool executable =
+        (info.version >> 8) == kMadeByUnix && ((info.external_fa >> 16) & 0111) != 0;
+    return executable ? 0777 : 0666;
+}
+
+// A released file stays writable and readable by its owner whatever the umask, so that the next
+// start can replace it.
+bool KeepOwnerAccess(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return false;
     }
-    return mode | S_IWUSR;
+    const mode_t owner = S_IRUSR | S_IWUSR;
+    return (info.st_mode & owner) == owner || ::fchmod(fd, (info.st_mode & 07777) | owner) == 0;
 }
 
 timespec MemberTime(const unz_file_info64& info) {
@@ -197,13 +209,14 @@ bool WriteFileMember(unzFile archive, const unz_file_info64& info, int directory
     }
     const Text temporary = TemporaryName(leaf);
     Descriptor fd(::openat(directory, temporary.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           MemberCreationMode(info)));
     if (!fd.Valid()) {
         return false;
     }
     const timespec stamp = MemberTime(info);
     const timespec times[2] = {stamp, stamp};
-    bool good = CopyCurrentMember(archive, fd.Get()) && ::fchmod(fd.Get(), MemberMode(info)) == 0 &&
+    bool good = CopyCurrentMember(archive, fd.Get()) && KeepOwnerAccess(fd.Get()) &&
                 ::futimens(fd.Get(), times) == 0;
     good = fd.Close() && good;
     good = good && ::renameat(directory, temporary.c_str(), directory, leaf.c_str()) == 0;

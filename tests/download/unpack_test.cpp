@@ -69,6 +69,7 @@ TEST_F(UnpackTest, WritesMembersWithTimesModesAndFolders) {
     const std::vector<ZipMember> members = {
         {"readme.txt", "hello\n"},
         {"dlhost", std::string(200000, 'x') + "end", 0755},
+        {"packed-under-077", "a builder's private umask", 0700},
         {"locked.dat", "made writable", 0444},
         {"foreign.dat", "no unix bits", 0, false},
         {"sub/deep/c.txt", "nested"},
@@ -76,7 +77,10 @@ TEST_F(UnpackTest, WritesMembersWithTimesModesAndFolders) {
     };
     const std::string target = PathOf("run/DownLoad");
     std::vector<int> progress;
+    // The user's umask decides the modes, not the archive's bits (the builder's umask).
+    const mode_t umask = ::umask(027);
     ASSERT_EQ(UnpackArchive(Archive(members), target, [&](int p) { progress.push_back(p); }), 1);
+    ::umask(umask);
 
     for (const ZipMember& m : members) {
         const std::string path = target + "/" + m.name;
@@ -89,13 +93,14 @@ TEST_F(UnpackTest, WritesMembersWithTimesModesAndFolders) {
         }
         EXPECT_EQ(Slurp(path), m.content);
         EXPECT_EQ(info.st_mtime, MemberEpoch(m));
-        const unsigned expectedMode = (m.unixAttributes ? m.mode : 0644u) | S_IWUSR;
+        const bool executable = m.unixAttributes && (m.mode & 0111) != 0;
+        const unsigned expectedMode = (executable ? 0750u : 0640u) | S_IRUSR | S_IWUSR;
         EXPECT_EQ(info.st_mode & 0777, expectedMode);
     }
     // Nothing but the members: no temporary names left behind.
-    EXPECT_EQ(Listing(target),
-              (std::set<std::string>{"readme.txt", "dlhost", "locked.dat", "foreign.dat", "sub",
-                                     "sub/deep", "sub/deep/c.txt", "emptydir"}));
+    EXPECT_EQ(Listing(target), (std::set<std::string>{"readme.txt", "dlhost", "packed-under-077",
+                                                      "locked.dat", "foreign.dat", "sub",
+                                                      "sub/deep", "sub/deep/c.txt", "emptydir"}));
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 100);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
