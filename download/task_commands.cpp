@@ -96,11 +96,13 @@ void StopAndDeleteTask(EngineApi& engine, std::int32_t handle) {
 }
 
 bool IsFileLocked(const Text& path) {
+    // A link is never followed, nor anything but a regular file opened: whatever was put under
+    // a working name is the name's own to delete, not a file to probe.
     struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) {
+    if (path.empty() || ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
         return true;
     }

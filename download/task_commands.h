@@ -28,8 +28,9 @@ void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads);
 
 void StopAndDeleteTask(EngineApi& engine, std::int32_t handle);
 
-// True when a file exists at `path` (no wildcards) and cannot be had for exclusive writing:
-// it cannot be opened for writing or another process holds a lock on part of it.
+// True when a regular file exists at `path` (no wildcards; a link is not followed) and cannot
+// be had for exclusive writing: it cannot be opened for writing or another process holds a
+// lock on part of it.
 bool IsFileLocked(const Text& path);
 
 } // namespace pandrel

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,10 @@ TEST(IsFileLockedTest, TellsFreeFilesFromFilesAnotherProcessHolds) {
     Touch(held);
     LockHolder holder(held);
     ASSERT_TRUE(holder.Locked());
+    const std::string link = dir.Path() + "/link.td";
+    const std::string fifo = dir.Path() + "/fifo.td";
+    ASSERT_EQ(::symlink(held.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
 
     const struct {
         std::string path;
@@ -87,6 +92,10 @@ TEST(IsFileLockedTest, TellsFreeFilesFromFilesAnotherProcessHolds) {
         // A name is a name: "*" does not reach the held file.
         {wildcard, false},
         {"", false},
+        // Whatever else lies under a working name is not probed: a link is not followed, a
+        // FIFO not opened.
+        {link, false},
+        {fifo, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(pandrel::IsFileLocked(c.path), c.locked) << c.path;
