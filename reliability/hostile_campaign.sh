@@ -306,8 +306,7 @@ hostile_links() {
 # A server whose answers claim 1 TiB, against a small ext4 file system on a loop device (tmpfs
 # would refuse such a reservation whole and hide the fault).
 start_claim_server() {
-    local out="$work/claim.out"
-    python3 -u - >"$out" 2>&1 <<'EOF' &
+    start_python_server <<'EOF'
 import http.server, socketserver
 TIB = 1 << 40
 class H(http.server.BaseHTTPRequestHandler):
@@ -332,13 +331,8 @@ s = S(("127.0.0.1", 0), H)
 print("claim listening on 127.0.0.1:%d" % s.server_address[1], flush=True)
 s.serve_forever()
 EOF
-    CLAIM_PID=$!
-    children+=("$CLAIM_PID")
-    for _ in $(seq 1 50); do
-        grep -q "listening on" "$out" && break
-        sleep 0.1
-    done
-    CLAIM_URL="http://$(sed -n 's/.*listening on \([^ ]*\).*/\1/p' "$out" | head -1)"
+    CLAIM_PID=$PY_PID
+    CLAIM_URL=$PY_URL
 }
 
 free_bytes() { echo $(($(stat -f -c '%a' "$1") * $(stat -f -c '%S' "$1"))); }
@@ -442,8 +436,7 @@ EOF
 
 # ---- a server that sends one byte a second -------------------------------------------------------
 start_trickle_server() {
-    local out="$work/trickle.out"
-    python3 -u - >"$out" 2>&1 <<'EOF' &
+    start_python_server <<'EOF'
 import http.server, socketserver, time
 class H(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -474,13 +467,8 @@ s = S(("127.0.0.1", 0), H)
 print("trickle listening on 127.0.0.1:%d" % s.server_address[1], flush=True)
 s.serve_forever()
 EOF
-    TRICKLE_PID=$!
-    children+=("$TRICKLE_PID")
-    for _ in $(seq 1 50); do
-        grep -q "listening on" "$out" && break
-        sleep 0.1
-    done
-    TRICKLE_URL="http://$(sed -n 's/.*listening on \([^ ]*\).*/\1/p' "$out" | head -1)"
+    TRICKLE_PID=$PY_PID
+    TRICKLE_URL=$PY_URL
 }
 
 hostile_trickle() {
