@@ -108,6 +108,91 @@ hostile_window() {
 value_of() { sed -n "s/^$1=//p" "$2" | head -1; }
 window_broke() { [ "$RC" = 137 ] || [ "$RC" = 2 ] || [ "$RC" -gt 128 ] || sanitizer_report "$1.err"; }
 
+# Runs HOSTILE_CASES window cases of a page of kind $2 from the shares $1, downloading $3 rows
+# within $4 seconds, and adds the row $6 (note $7). The judge $5 is given each case's folder
+# (the program's folder is its run/, the driver's output run.out) and prints "survived",
+# "poisoned", or what went wrong.
+hostile_window_row() {
+    local shares="$1" kind="$2" rows="$3" seconds="$4" judge="$5" label="$6" note="$7"
+    local tried=0 survived=0 poisoned=0 hangs=0 crashes=0 i dir verdict
+    for i in $(seq 1 "$HOSTILE_CASES"); do
+        dir="$work/hostile-$kind-$i"
+        mkdir -p "$dir"
+        hostile_sim "$shares" "$kind" "$dir/page" || return
+        hostile_window "$dir/run" "$SIM_URL" "$dir/run" "$rows" "$seconds"
+        stop_sim
+        tried=$((tried + 1))
+        verdict="$("$judge" "$dir")"
+        if [ "$verdict" = poisoned ]; then
+            poisoned=$((poisoned + 1))
+            log "hostile: $dir: a file holds other bytes than its server's"
+        elif window_broke "$dir/run"; then
+            if [ $RC = 137 ] || [ $RC = 2 ]; then
+                hangs=$((hangs + 1))
+            else
+                crashes=$((crashes + 1))
+            fi
+        elif [ "$verdict" = survived ]; then
+            survived=$((survived + 1))
+        else
+            log "hostile: $dir: $verdict"
+        fi
+    done
+    hrow "$label" $tried $survived $poisoned 0 0 $hangs $crashes "$note"
+}
+
+# A server for what share-sim does not do, by the first part of the path: /ranged/ and /whole/
+# claim 1 TiB (in a Content-Range, in a Content-Length) and send 1 KiB; /body/ sends its body,
+# /head/ its head itself, one byte a second for ten minutes.
+start_hostile_server() {
+    start_python_server <<'EOF'
+import http.server, socketserver, time
+TIB = 1 << 40
+class H(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    def log_message(self, *a): pass
+    def claim(self):
+        if self.path.startswith("/ranged/") and self.headers.get("Range"):
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes 0-1023/%d" % TIB)
+        else:
+            self.send_response(200)
+        self.send_header("Content-Length", str(TIB if self.path.startswith("/whole/") else 1024))
+        self.send_header("ETag", '"huge"')
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(b"x" * 1024)
+    def trickle(self):
+        if self.path.startswith("/head/"):
+            data = b"HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\nX-Slow: " + b"s" * 600
+        else:
+            self.send_response(200)
+            self.send_header("Content-Length", "1048576")
+            self.end_headers()
+            data = b"b" * 600
+        for byte in data:
+            self.wfile.write(bytes([byte]))
+            self.wfile.flush()
+            time.sleep(1)
+    def do_GET(self):
+        try:
+            if self.path.startswith(("/ranged/", "/whole/")):
+                self.claim()
+            else:
+                self.trickle()
+        except OSError:
+            pass
+        self.close_connection = True
+class S(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+s = S(("127.0.0.1", 0), H)
+print("hostile listening on 127.0.0.1:%d" % s.server_address[1], flush=True)
+s.serve_forever()
+EOF
+    HOSTILE_PID=$PY_PID
+    HOSTILE_URL=$PY_URL
+}
+
 # ---- the poisoning pair ----------------------------------------------------------------------
 # A hostile share lists setup.bin.td and setup.bin.td.cfg (the bytes of another file, and a
 # record claiming every byte); then setup.bin is downloaded from an honest share. Also with
@@ -193,32 +278,26 @@ hostile_planted_pair() {
 # ---- the in-flight variant --------------------------------------------------------------------
 # X.bin.td asked for while X.bin downloads (window), and a working file swapped for another
 # file while its download runs (dlget): X.bin must end as the honest file or not at all.
+judge_inflight() {
+    local final="$1/run/下载目录/X.bin"
+    if [ -e "$final" ] && [ "$(sha "$final")" != "$(sha "$HOSTILE_SHARES/Honest/big.bin")" ]; then
+        echo poisoned
+    elif grep -q '^task=X.bin|已完成$' "$1/run.out" &&
+        grep -q '^task=X.bin.td|下载失败$' "$1/run.out"; then
+        echo survived
+    else
+        grep '^task=' "$1/run.out" | tr '\n' ' '
+    fi
+}
+
 hostile_inflight() {
+    hostile_window_row "$1" inflight 2 180 judge_inflight \
+        "in flight: X.bin.td while X.bin runs" "X.bin.td 下载失败, X.bin 已完成"
+}
+
+hostile_swapped() {
     local shares="$1" want tried=0 survived=0 poisoned=0 hangs=0 crashes=0 i dir
     want="$(sha "$shares/Honest/big.bin")"
-    for i in $(seq 1 "$HOSTILE_CASES"); do
-        dir="$work/hostile-inflight-$i"
-        mkdir -p "$dir"
-        hostile_sim "$shares" inflight "$dir/page" || return
-        hostile_window "$dir/run" "$SIM_URL" "$dir/run" 2 180
-        stop_sim
-        tried=$((tried + 1))
-        local final="$dir/run/下载目录/X.bin"
-        if [ -e "$final" ] && [ "$(sha "$final")" != "$want" ]; then
-            poisoned=$((poisoned + 1))
-            log "hostile: $dir: X.bin holds other bytes"
-        elif window_broke "$dir/run"; then
-            [ $RC = 137 ] || [ $RC = 2 ] && hangs=$((hangs + 1)) || crashes=$((crashes + 1))
-        elif grep -q '^task=X.bin|已完成$' "$dir/run.out" &&
-            grep -q '^task=X.bin.td|下载失败$' "$dir/run.out"; then
-            survived=$((survived + 1))
-        else
-            log "hostile: $dir: $(grep '^task=' "$dir/run.out" | tr '\n' ' ')"
-        fi
-    done
-    hrow "in flight: X.bin.td while X.bin runs" $tried $survived $poisoned 0 0 $hangs $crashes \
-        "X.bin.td 下载失败, X.bin 已完成"
-    tried=0 survived=0 poisoned=0 hangs=0 crashes=0
     start_sim --root "$shares" --port 0 --rate 256K || return
     for i in $(seq 1 "$HOSTILE_CASES"); do
         dir="$work/hostile-swap-$i"
@@ -305,36 +384,6 @@ hostile_links() {
 # ---- a claimed size of 1 TiB ------------------------------------------------------------------
 # A server whose answers claim 1 TiB, against a small ext4 file system on a loop device (tmpfs
 # would refuse such a reservation whole and hide the fault).
-start_claim_server() {
-    start_python_server <<'EOF'
-import http.server, socketserver
-TIB = 1 << 40
-class H(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    def log_message(self, *a): pass
-    def do_GET(self):
-        body = b"x" * 1024
-        if self.path.startswith("/ranged") and self.headers.get("Range"):
-            self.send_response(206)
-            self.send_header("Content-Range", "bytes 0-1023/%d" % TIB)
-        else:
-            self.send_response(200)
-        self.send_header("Content-Length", str(TIB if self.path.startswith("/whole") else 1024))
-        self.send_header("ETag", '"huge"')
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(body)
-        self.close_connection = True
-class S(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-s = S(("127.0.0.1", 0), H)
-print("claim listening on 127.0.0.1:%d" % s.server_address[1], flush=True)
-s.serve_forever()
-EOF
-    CLAIM_PID=$PY_PID
-    CLAIM_URL=$PY_URL
-}
-
 free_bytes() { echo $(($(stat -f -c '%a' "$1") * $(stat -f -c '%S' "$1"))); }
 
 hostile_claimed_size() {
@@ -354,7 +403,7 @@ hostile_claimed_size() {
             "not run: $(head -c 60 "$work/ext4/mount.err" "$work/ext4/mkfs.log" | tr '\n' ' ')"
         return
     fi
-    start_claim_server
+    start_hostile_server
     start_sim --root "$shares" --port 0 || return
     local want
     want="$(sha "$shares/Honest/big.bin")"
@@ -365,7 +414,7 @@ hostile_claimed_size() {
             sync
             before=$(free_bytes "$mnt")
             timeout -s KILL 120 env DLENGINE_TEST_TIMEOUTS=2,2,50,2 "$bin/dlget" -q -o huge.bin \
-                "$CLAIM_URL/$kind/huge.bin" -d "$mnt/dl" >"$work/ext4/out" 2>"$work/ext4/err"
+                "$HOSTILE_URL/$kind/huge.bin" -d "$mnt/dl" >"$work/ext4/out" 2>"$work/ext4/err"
             RC=$?
             sync
             after=$(free_bytes "$mnt")
@@ -393,7 +442,7 @@ hostile_claimed_size() {
         done
     done
     stop_sim
-    kill "$CLAIM_PID" 2>/dev/null
+    kill "$HOSTILE_PID" 2>/dev/null
     umount "$mnt"
     hrow "1 TiB claimed, 256 MiB ext4" $tried $survived 0 0 $exhausted $hangs $crashes \
         "206 and 200 claims: fail_code 3 at once, then 16 MiB fits"
@@ -401,17 +450,10 @@ hostile_claimed_size() {
 
 # ---- names ---------------------------------------------------------------------------------------
 # Control and bidi characters make a name unsafe (下载失败); leading dots and dashes do not.
-hostile_names() {
-    local shares="$1" tried=0 survived=0 hangs=0 crashes=0 i dir bad
-    for i in $(seq 1 "$HOSTILE_CASES"); do
-        dir="$work/hostile-names-$i"
-        mkdir -p "$dir"
-        hostile_sim "$shares" names "$dir/page" || return
-        hostile_window "$dir/run" "$SIM_URL" "$dir/run" 9 120
-        stop_sim
-        tried=$((tried + 1))
-        # Names saved with a control or bidi character, by Python's reading of them.
-        bad=$(python3 - "$dir/run/下载目录" <<'EOF'
+judge_names() {
+    # Names saved with a control or bidi character, by Python's reading of them.
+    local bad
+    bad=$(python3 - "$1/run/下载目录" <<'EOF'
 import os, sys, unicodedata
 names = os.listdir(os.fsencode(sys.argv[1])) if os.path.isdir(sys.argv[1]) else []
 bad = [n for n in names
@@ -420,60 +462,24 @@ bad = [n for n in names
 print(len(bad))
 EOF
 )
-        if window_broke "$dir/run"; then
-            [ $RC = 137 ] || [ $RC = 2 ] && hangs=$((hangs + 1)) || crashes=$((crashes + 1))
-        elif [ "$bad" = 0 ] && [ "$(grep -c '|下载失败$' "$dir/run.out")" = 7 ] &&
-            grep -q '^task=.leading-dot.bin|已完成$' "$dir/run.out" &&
-            grep -q '^task=-leading-dash.bin|已完成$' "$dir/run.out"; then
-            survived=$((survived + 1))
-        else
-            log "hostile: $dir: $bad unsafe names saved; $(grep '^task=' "$dir/run.out" | tr '\n' ' ')"
-        fi
-    done
-    hrow "control and bidi names (window)" $tried $survived 0 0 0 $hangs $crashes \
+    if [ "$bad" = 0 ] && [ "$(grep -c '|下载失败$' "$1/run.out")" = 7 ] &&
+        grep -q '^task=.leading-dot.bin|已完成$' "$1/run.out" &&
+        grep -q '^task=-leading-dash.bin|已完成$' "$1/run.out"; then
+        echo survived
+    else
+        echo "$bad unsafe names saved; $(grep '^task=' "$1/run.out" | tr '\n' ' ')"
+    fi
+}
+
+hostile_names() {
+    hostile_window_row "$1" names 9 120 judge_names "control and bidi names (window)" \
         "7 refused (下载失败), leading dot and dash saved"
 }
 
 # ---- a server that sends one byte a second -------------------------------------------------------
-start_trickle_server() {
-    start_python_server <<'EOF'
-import http.server, socketserver, time
-class H(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    def log_message(self, *a): pass
-    def do_GET(self):
-        try:
-            if self.path.startswith("/head"):
-                # The head itself, one byte a second.
-                for b in b"HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\nX-Slow: " + b"s" * 600:
-                    self.wfile.write(bytes([b]))
-                    self.wfile.flush()
-                    time.sleep(1)
-            else:
-                self.send_response(200)
-                self.send_header("Content-Length", "1048576")
-                self.end_headers()
-                self.wfile.flush()
-                for _ in range(600):
-                    self.wfile.write(b"b")
-                    self.wfile.flush()
-                    time.sleep(1)
-        except OSError:
-            pass
-        self.close_connection = True
-class S(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-s = S(("127.0.0.1", 0), H)
-print("trickle listening on 127.0.0.1:%d" % s.server_address[1], flush=True)
-s.serve_forever()
-EOF
-    TRICKLE_PID=$PY_PID
-    TRICKLE_URL=$PY_URL
-}
-
 hostile_trickle() {
     local tried=0 survived=0 hangs=0 crashes=0 i dir kind started took longest=0
-    start_trickle_server
+    start_hostile_server
     for i in $(seq 1 "$HOSTILE_CASES"); do
         for kind in body head; do
             dir="$work/hostile-trickle-$kind-$i"
@@ -481,7 +487,7 @@ hostile_trickle() {
             started=$SECONDS
             # 30 s cut to 3 s by the test hook; ten tries then end the download.
             timeout -s KILL 240 env DLENGINE_TEST_TIMEOUTS=2,3,50,3 "$bin/dlget" -q -o slow.bin \
-                "$TRICKLE_URL/$kind/slow.bin" -d "$dir/dl" >"$dir/out" 2>"$dir/err"
+                "$HOSTILE_URL/$kind/slow.bin" -d "$dir/dl" >"$dir/out" 2>"$dir/err"
             RC=$?
             took=$((SECONDS - started))
             [ $took -gt $longest ] && longest=$took
@@ -498,7 +504,7 @@ hostile_trickle() {
             fi
         done
     done
-    kill "$TRICKLE_PID" 2>/dev/null
+    kill "$HOSTILE_PID" 2>/dev/null
     hrow "one byte a second (body, head)" $tried $survived 0 0 0 $hangs $crashes \
         "30 s cut to 3 s by test hook; fail_code 1 after ${longest} s at most"
 }
@@ -547,36 +553,30 @@ hostile_huge_listing() {
     hrow "2,000,000 empty rows (parse, restore)" $tried $survived 0 0 0 $hangs $crashes "$note"
 }
 
+judge_html() {
+    if [ "$(value_of rich_labels "$1/run.out")" = 0 ] &&
+        grep -qxF 'file=<font color=red size=7>病毒警告：请立即运行 setup.sh' "$1/run.out" &&
+        grep -qxF 'file=<img src=x onerror=alert(1)>.png' "$1/run.out" &&
+        grep -qxF 'file=<b>粗体</b>.txt' "$1/run.out"; then
+        echo survived
+    else
+        echo "$(value_of rich_labels "$1/run.out") labels showed rich text;" \
+            "$(grep '^file=' "$1/run.out" | tr '\n' ' ')"
+    fi
+}
+
 hostile_html_names() {
-    local shares="$1" tried=0 survived=0 hangs=0 crashes=0 i dir rich
-    for i in $(seq 1 "$HOSTILE_CASES"); do
-        dir="$work/hostile-html-$i"
-        mkdir -p "$dir"
-        hostile_sim "$shares" html "$dir/page" || return
-        hostile_window "$dir/run" "$SIM_URL" "$dir/run" 3 120
-        stop_sim
-        tried=$((tried + 1))
-        rich="$(value_of rich_labels "$dir/run.out")"
-        if window_broke "$dir/run"; then
-            [ $RC = 137 ] || [ $RC = 2 ] && hangs=$((hangs + 1)) || crashes=$((crashes + 1))
-        elif [ "$rich" = 0 ] &&
-            grep -qxF 'file=<font color=red size=7>病毒警告：请立即运行 setup.sh' "$dir/run.out" &&
-            grep -qxF 'file=<img src=x onerror=alert(1)>.png' "$dir/run.out" &&
-            grep -qxF 'file=<b>粗体</b>.txt' "$dir/run.out"; then
-            survived=$((survived + 1))
-        else
-            log "hostile: $dir: $rich labels showed rich text; $(grep '^file=' "$dir/run.out" | tr '\n' ' ')"
-        fi
-    done
-    hrow "HTML names (window)" $tried $survived 0 0 0 $hangs $crashes \
+    hostile_window_row "$1" html 3 120 judge_html "HTML names (window)" \
         "names shown as written, no label as rich text"
 }
 
 campaign_hostile() {
     local shares="$work/shares-hostile"
+    HOSTILE_SHARES="$shares"
     hostile_files "$shares"
     hostile_poisoning "$shares"
     hostile_inflight "$shares"
+    hostile_swapped "$shares"
     hostile_links "$shares"
     hostile_claimed_size "$shares"
     hostile_names "$shares"
