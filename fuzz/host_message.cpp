@@ -5,6 +5,7 @@
 #include <cstring>
 #include <curl/curl.h>
 
+#include "disk_flusher.h"
 #include "fuzz/support/fuzz_check.h"
 #include "request.h"
 #include "settings.h"
@@ -38,9 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     static CURLM* multi = curl_multi_init();
+    // Made on this thread, the one that runs every input, as the host loop makes its own.
+    static DiskFlusher flusher;
     const HostSettings settings;
     Task task(request.header.handle, request.create->params, request.create->restore, multi,
-              settings);
+              flusher, settings);
     TaskStatusInfo status{};
     task.Fill(&status);
     FUZZ_CHECK(status.stat >= DL_STAT_NONE && status.stat <= DL_STAT_FINISHED);
