@@ -85,7 +85,12 @@ int FindHostPid() {
         if (pid <= 0) {
             continue;
         }
-        const std::string stat = ReadFile("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string stat;
+        try {
+            stat = ReadFile("/proc/" + std::string(entry->d_name) + "/stat");
+        } catch (const std::ios_base::failure&) {
+            continue; // the process ended while its entry was read (ESRCH)
+        }
         const auto close = stat.rfind(')');
         const auto open = stat.find('(');
         if (close == std::string::npos || open == std::string::npos) {
