@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "download/engine_deployment.h"
+#include "download/restored_tasks.h"
 #include "runtime/program_files.h"
 #include "runtime/ui/deployment_loader.h"
 #include "runtime/ui/fatal_presenter.h"
@@ -12,13 +13,16 @@ namespace {
 
 // Start-up's engine steps: the carried engine files into RunDir + "/DownLoad/" and the
 // engine's initialisation, and the carried gzip library beside the program.
-StartupSteps EngineStartupSteps(EngineApi& engine) {
+StartupSteps EngineStartupSteps(EngineApi& engine, DownloadManager& downloads) {
     StartupSteps steps;
     steps.deployEngine = [&engine](ProgramState& state) {
         return DeployEngine(
             state.RunDir, [](const Text& line) { AppendLog(line, true); }, engine, state.EngineDir);
     };
     steps.releaseGzipLibrary = [](ProgramState& state) { ReleaseGzipLibrary(state.RunDir); };
+    steps.restoreDownloads = [&downloads](ProgramState& state) {
+        RestoreUnfinishedDownloads(state, &downloads);
+    };
     return steps;
 }
 
@@ -53,7 +57,7 @@ void Application::Start(const StartupSteps& steps) {
 }
 
 void Application::Start() {
-    Start(EngineStartupSteps(m_engine));
+    Start(EngineStartupSteps(m_engine, m_downloads));
 }
 
 } // namespace pandrel

@@ -97,6 +97,12 @@ void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
         steps.releaseGzipLibrary(state);
     }
 
+    // Unfinished downloads come back whatever the "test" marker says: it concerns the
+    // listing alone.
+    if (steps.deployEngine && steps.restoreDownloads) {
+        steps.restoreDownloads(state);
+    }
+
     // "test" (file or folder, no extension) beside the program keeps the last listing away.
     if (!FileExists(RestoreMarkerPathOf(state.RunDir))) {
         RestoreRecord(state);

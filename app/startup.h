@@ -14,6 +14,8 @@ struct StartupSteps {
     std::function<bool(ProgramState&)> deployEngine;
     // Puts the carried gzip library in place; called only when RunDir lacks it.
     std::function<void(ProgramState&)> releaseGzipLibrary;
+    // Makes task rows of the unfinished downloads in WorkDir; run only once the engine is up.
+    std::function<void(ProgramState&)> restoreDownloads;
     // The engine's companion process, ended when one of ours is left over from an earlier
     // run. Tests give a name of their own so they never touch a real engine process.
     Text leftoverProcessName = "dlhost";
@@ -21,9 +23,9 @@ struct StartupSteps {
 
 // The start-up sequence, run once on the UI thread right after the window is built: narrow
 // the window to 730 pixels, show the format warning in 状态, end a leftover engine process of
-// this copy, deploy the engine, create WorkDir, place the gzip library and restore the last
-// listing unless RunDir holds "test". A failing step ends the sequence; the window stays
-// usable.
+// this copy, deploy the engine, create WorkDir, place the gzip library, restore the unfinished
+// downloads and restore the last listing unless RunDir holds "test". A failing step ends the
+// sequence; the window stays usable.
 void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps);
 
 // What makes a running engine host ours: another copy of the program elsewhere, or any other

@@ -29,6 +29,17 @@ void WorkerControl::ReleaseRow(int row) const {
     m_servedRows.erase(row);
 }
 
+void WorkerControl::ParkRow(int row) const {
+    std::lock_guard lock(m_mutex);
+    m_servedRows.insert(row);
+    m_parkedRows.insert(row);
+}
+
+bool WorkerControl::UnparkRow(int row) const {
+    std::lock_guard lock(m_mutex);
+    return m_parkedRows.erase(row) > 0;
+}
+
 DownloadManager::DownloadManager(EngineApi& engine)
     : m_engine(engine), m_control(std::make_shared<WorkerControl>()) {}
 

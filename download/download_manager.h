@@ -24,11 +24,18 @@ public:
     bool ClaimRow(int row) const;
     void ReleaseRow(int row) const;
 
+    // A task row restored at start-up is parked: claimed, so that no walking worker serves it,
+    // until "开始此任务" gives it a worker of its own or "删除此任务" lets it go.
+    void ParkRow(int row) const;
+    // True, once, for a parked row; the row stays claimed for the caller's worker.
+    bool UnparkRow(int row) const;
+
 private:
     friend class DownloadManager;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     mutable std::set<int> m_servedRows;
+    mutable std::set<int> m_parkedRows;
     bool m_stopping = false;
     int m_running = 0;
 };
@@ -45,6 +52,7 @@ public:
     DownloadManager& operator=(const DownloadManager&) = delete;
 
     EngineApi& Engine() const { return m_engine; }
+    const WorkerControl& Control() const { return *m_control; }
 
     // Starts a detached thread running `work` and gives the worker's number (1, 2, ... in
     // the order of starting). `work` gets the control it must wait through.

@@ -108,11 +108,16 @@ TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text
         return TaskEnd::Failed;
     }
     TaskCreateParams params;
-    TaskStatusInfo status;
     params.Fill(url, {}, {}, fileName, saveDir, false, true, true);
     const std::int32_t handle = engine.CreateTask(params.BlockAddress());
     engine.StartTask(handle);
     SetCellText(kTaskList, row, kStateColumn, kStateDownloading);
+    return PollTask(engine, control, handle, fileName, row);
+}
+
+TaskEnd PollTask(EngineApi& engine, const WorkerControl& control, std::int32_t handle,
+                 const Text& fileName, int row) {
+    TaskStatusInfo status;
     status.Init();
 
     bool seenTask = false;

@@ -52,4 +52,8 @@ TaskEnd RunTaskForRow(EngineApi& engine, const WorkerControl& control, const Wor
 TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text& url,
                      const Text& fileName, const Text& saveDir, int row);
 
+// The polling half of DownloadTask, for a task that exists already.
+TaskEnd PollTask(EngineApi& engine, const WorkerControl& control, std::int32_t handle,
+                 const Text& fileName, int row);
+
 } // namespace pandrel

@@ -6,6 +6,7 @@
 
 #include "dlengine_files.h"
 #include "download/download_manager.h"
+#include "download/download_worker.h"
 #include "download/task_list.h"
 #include "runtime/clock.h"
 #include "runtime/convert.h"
@@ -58,6 +59,15 @@ void StartSelectedTask(ProgramState&, DownloadManager* downloads) {
     }
     downloads->Engine().StartTask(task.handle);
     SetCellText(kTaskList, task.row, kStateColumn, kStateDownloading);
+    // A task restored at start-up has no worker yet: it gets one that polls it from now on.
+    if (downloads->Control().UnparkRow(task.row)) {
+        EngineApi& engine = downloads->Engine();
+        const Text name = GetCellText(kTaskList, task.row, kNameColumn);
+        downloads->Launch([&engine, task, name](const WorkerControl& control) {
+            PollTask(engine, control, task.handle, name, task.row);
+            control.ReleaseRow(task.row);
+        });
+    }
 }
 
 void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads) {
@@ -68,6 +78,9 @@ void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads) {
     }
     StopAndDeleteTask(downloads->Engine(), task.handle);
     SetCellText(kTaskList, task.row, kStateColumn, kStateDeleted);
+    if (downloads->Control().UnparkRow(task.row)) {
+        downloads->Control().ReleaseRow(task.row);
+    }
     const Text name = GetCellText(kTaskList, task.row, kNameColumn);
     Delay(kReleaseWaitMs);
     // Only a plain file name keeps name + suffix inside the download folder.
