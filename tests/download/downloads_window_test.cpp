@@ -390,4 +390,43 @@ TEST_F(DownloadsTest, CheckedFilesDownloadTogetherAndTheirEndsAreAnnouncedWhenAw
     EXPECT_TRUE(checked().empty());
 }
 
+TEST_F(DownloadsTest, UnfinishedDownloadsComeBackPausedAfterARestartAndGoOn) {
+    const std::string first = AddShareFile("一.bin", 3 * 1024 * 1024);
+    AddShareFile("two.bin", 3 * 1024 * 1024);
+    StartShareSim({"--rate", "128K"});
+    OpenAndParse();
+    DownloadFileRow(FileRowOf("一.bin"));
+    DownloadFileRow(FileRowOf("two.bin"));
+    ASSERT_TRUE(WaitFor([&] {
+        return fs::exists(m_state.WorkDir + "一.bin.td.cfg") &&
+               fs::exists(m_state.WorkDir + "two.bin.td.cfg");
+    }));
+    RestartWindow();
+
+    // Both come back in name order, paused, with an engine task each and their progress.
+    ASSERT_EQ(TaskList()->topLevelItemCount(), 2);
+    const std::string names[] = {"two.bin", "一.bin"};
+    for (int row = 0; row < 2; ++row) {
+        SCOPED_TRACE(names[row]);
+        EXPECT_EQ(Cell(TaskList(), row, kNameColumn), names[row]);
+        EXPECT_EQ(Cell(TaskList(), row, kSizeColumn), "3.00 MB");
+        EXPECT_EQ(Cell(TaskList(), row, kStateColumn), "已暂停");
+        EXPECT_GT(std::atoi(Cell(TaskList(), row, kHandleColumn).c_str()), 0);
+        EXPECT_NE(Cell(TaskList(), row, kProgressColumn), "0.00 %");
+        EXPECT_TRUE(Cell(TaskList(), row, kAmountColumn).ends_with("/3.00 MB"));
+    }
+    const std::string logAtRestart = ReadWhole(LogPath());
+    Select(TaskList(), 1);
+    RunHandler("菜单2", "开始此任务");
+    ASSERT_TRUE(WaitForState(1, "已完成", std::chrono::seconds(90)));
+    EXPECT_TRUE(SavedFile("一.bin") == first);
+    // The other stays as it was: its task never started.
+    EXPECT_EQ(Cell(TaskList(), 0, kStateColumn), "已暂停");
+    const std::string afterRestart = ReadWhole(LogPath()).substr(logAtRestart.size());
+    EXPECT_EQ(afterRestart.find("two.bin"), std::string::npos);
+    // The restored task went on from its record: nothing asked for the file from its start.
+    EXPECT_EQ(afterRestart.find("\tbytes=0-"), std::string::npos) << afterRestart;
+    EXPECT_EQ(afterRestart.find("\t-\t"), std::string::npos) << afterRestart;
+}
+
 } // namespace

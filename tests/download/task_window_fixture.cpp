@@ -15,6 +15,7 @@
 #include "app/startup.h"
 #include "download/engine_binding.h"
 #include "download/engine_deployment.h"
+#include "download/restored_tasks.h"
 #include "download/task_commands.h"
 #include "download/task_list.h"
 #include "runtime/ui/qt_text.h"
@@ -67,6 +68,21 @@ void TaskWindowTest::TearDown() {
     SandboxTest::TearDown();
 }
 
+void TaskWindowTest::RestartWindow() {
+    m_downloads->StopWorkers();
+    for (int row = 0; row < TaskList()->topLevelItemCount(); ++row) {
+        const int handle = std::atoi(Cell(TaskList(), row, pandrel::kHandleColumn).c_str());
+        if (handle > 0) {
+            pandrel::StopAndDeleteTask(TestEngine(), handle);
+        }
+    }
+    m_window.reset();
+    m_downloads = std::make_unique<pandrel::DownloadManager>(TestEngine());
+    m_states.clear();
+    PumpEvents();
+    StartWindow(true);
+}
+
 void TaskWindowTest::StartWindow(bool withEngine) {
     m_window = std::make_unique<pandrel::MainWindow>(m_state, m_downloads.get());
     QObject::connect(TaskList()->model(), &QAbstractItemModel::dataChanged, m_window.get(),
@@ -93,6 +109,9 @@ void TaskWindowTest::StartWindow(bool withEngine) {
         };
         steps.releaseGzipLibrary = [](pandrel::ProgramState& state) {
             pandrel::ReleaseGzipLibrary(state.RunDir);
+        };
+        steps.restoreDownloads = [this](pandrel::ProgramState& state) {
+            pandrel::RestoreUnfinishedDownloads(state, m_downloads.get());
         };
     }
     pandrel::OnMainWindowCreated(m_state, steps);

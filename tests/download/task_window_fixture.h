@@ -32,6 +32,9 @@ protected:
     // Builds the window and runs start-up, with the real engine deployment and gzip release
     // when `withEngine`, none otherwise.
     void StartWindow(bool withEngine);
+    // Closes the window as the program does when it ends (workers stopped, the engine's tasks
+    // forgotten, their files kept) and starts a new one with the engine.
+    void RestartWindow();
 
     QTreeWidget* List(const char* name) const;
     QTreeWidget* TaskList() const { return List("列表框_任务信息"); }
