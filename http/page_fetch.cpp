@@ -43,24 +43,49 @@ public:
     FetchedPage Fetch(const Text& url, const Deadline& deadline, std::size_t maxBytes) {
         std::lock_guard lock(m_mutex);
         if (!m_ready) {
-            return {};
+            return {{}, 0, FetchFailure::Broken};
         }
         CURL* handle = m_easy.get();
         detail::TransferSink sink;
         sink.maxBodyBytes = maxBytes;
         if (!detail::ApplyCommonOptions(handle, sink, deadline)) {
-            return {};
+            return {{}, 0, FetchFailure::TimedOut};
         }
         curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
         detail::Utf8LocaleScope utf8;
         const CURLcode result = curl_easy_perform(handle);
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
         if (result != CURLE_OK) {
-            return {{}, sink.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED};
+            return {{}, status, FailureOf(handle, result, sink.bodyTooLarge)};
         }
-        return {std::move(sink.body), false};
+        return {std::move(sink.body), status, FetchFailure::None};
     }
 
 private:
+    static FetchFailure FailureOf(CURL* handle, CURLcode result, bool bodyTooLarge) {
+        if (bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+            return FetchFailure::TooLarge;
+        }
+        switch (result) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return FetchFailure::NoConnection;
+        case CURLE_OPERATION_TIMEDOUT: {
+            // The same code for a connect that never completed and for a stalled answer; only
+            // a connection that was made carried the request.
+            long requestBytes = 0;
+            curl_easy_getinfo(handle, CURLINFO_REQUEST_SIZE, &requestBytes);
+            return requestBytes > 0 ? FetchFailure::TimedOut : FetchFailure::NoConnection;
+        }
+        default:
+            return FetchFailure::Broken;
+        }
+    }
+
     detail::EasyHandle m_easy;
     curl_slist* m_headers = nullptr;
     std::mutex m_mutex;
@@ -86,7 +111,7 @@ FetchedPage FetchPage(const Text& url, const Deadline& deadline, std::size_t max
     int hash = FindText(url, "#");
     Text withoutFragment = hash == -1 ? url : LeftText(url, hash - 1);
     if (withoutFragment.empty() || !IsWebScheme(withoutFragment)) {
-        return {};
+        return {{}, 0, FetchFailure::Broken};
     }
     // One handle for the whole process, so that a page fetched again reuses its connection
     // whichever caller asks; made by the first fetch (a function-local static is initialised

@@ -12,7 +12,8 @@ Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
 
 Listing FetchListingPage(const Text& url, const Deadline& deadline) {
     const FetchedPage page = FetchPage(url, deadline, kMaxListingBytes);
-    return page.tooLarge ? TooLargeListing() : ListingOfPage(Utf8ToText(page.body));
+    return page.failure == FetchFailure::TooLarge ? TooLargeListing()
+                                                  : ListingOfPage(Utf8ToText(page.body));
 }
 
 Text ParseFailureText(ListingStatus status) {

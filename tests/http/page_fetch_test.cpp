@@ -83,12 +83,37 @@ TEST_F(PageFetchTest, FollowsRedirectsAndTheEnvironmentProxy) {
     EXPECT_EQ(viaProxy[1].requestLine, "GET http://xn--bcher-kva.example/p%20q HTTP/1.0");
 }
 
-TEST_F(PageFetchTest, FailuresGiveEmptyBuffers) {
+// Every failure gives an empty buffer and says why; an error status is an answer.
+TEST_F(PageFetchTest, FailuresGiveEmptyBuffersAndTheirCause) {
     SetTimeoutsForTesting(2, 1);
     RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
     RecordingServer truncated(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"));
-    EXPECT_TRUE(FetchPageBytes(silent.Url("/")).empty());
-    EXPECT_TRUE(FetchPageBytes(truncated.Url("/")).empty());
+    RecordingServer maintenance(Answer(RecordingServer::Response("503 Busy", {}, "维护中")));
+    const auto past = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    const struct {
+        const char* label;
+        std::string url;
+        Deadline deadline;
+        FetchFailure failure;
+        long status;
+        std::string body;
+    } cases[] = {
+        {"closed port", "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/",
+         std::nullopt, FetchFailure::NoConnection, 0, ""},
+        {"no answer", silent.Url("/"), std::nullopt, FetchFailure::TimedOut, 0, ""},
+        {"deadline passed", silent.Url("/"), past, FetchFailure::TimedOut, 0, ""},
+        {"cut short", truncated.Url("/"), std::nullopt, FetchFailure::Broken, 200, ""},
+        {"not http", "ftp://127.0.0.1/", std::nullopt, FetchFailure::Broken, 0, ""},
+        {"error status", maintenance.Url("/"), std::nullopt, FetchFailure::None, 503, "维护中"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const FetchedPage page = FetchPage(c.url, c.deadline, kMaxBodyBytes);
+        EXPECT_EQ(page.failure, c.failure);
+        EXPECT_EQ(page.status, c.status);
+        EXPECT_EQ(AsString(page.body), c.body);
+        EXPECT_EQ(AsString(FetchPageBytes(c.url, c.deadline)), c.body);
+    }
 }
 
 TEST_F(PageFetchTest, CapRefusesLongerPagesAndSaysSo) {
@@ -108,23 +133,26 @@ TEST_F(PageFetchTest, CapRefusesLongerPagesAndSaysSo) {
     const struct {
         const char* path;
         std::size_t size;
-        bool tooLarge;
-    } cases[] = {{"/exact", kCap, false}, {"/announced", 0, true}, {"/stream", 0, true}};
+        FetchFailure failure;
+    } cases[] = {{"/exact", kCap, FetchFailure::None},
+                 {"/announced", 0, FetchFailure::TooLarge},
+                 {"/stream", 0, FetchFailure::TooLarge}};
     for (const auto& c : cases) {
         const FetchedPage page = FetchPage(server.Url(c.path), std::nullopt, kCap);
         EXPECT_EQ(page.body.size(), c.size) << c.path;
-        EXPECT_EQ(page.tooLarge, c.tooLarge) << c.path;
+        EXPECT_EQ(page.failure, c.failure) << c.path;
     }
     EXPECT_EQ(FetchPageBytes(server.Url("/announced")).size(), kCap + 1) << "uncapped";
     RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
     SetTimeoutsForTesting(2, 1);
-    EXPECT_FALSE(FetchPage(silent.Url("/"), std::nullopt, kCap).tooLarge);
+    EXPECT_EQ(FetchPage(silent.Url("/"), std::nullopt, kCap).failure, FetchFailure::TimedOut);
 }
 
 TEST_F(PageFetchTest, CertificatesChecked) {
     TlsTestServer server;
     ASSERT_TRUE(server.Ready());
-    EXPECT_TRUE(FetchPageBytes(server.Url("/")).empty());
+    EXPECT_EQ(FetchPage(server.Url("/"), std::nullopt, kMaxBodyBytes).failure,
+              FetchFailure::NoConnection);
     SetExtraCaFileForTesting(server.CaFile());
     EXPECT_FALSE(FetchPageBytes(server.Url("/")).empty());
 }

@@ -51,6 +51,10 @@ private:
     std::thread m_thread;
 };
 
+// A loopback port nothing listens on (one the system just handed out and took back), so a
+// connection to it is refused.
+int ClosedLoopbackPort();
+
 // Removes the proxy variables libcurl reads, so a developer's own proxy settings never divert
 // a loopback test.
 void ClearProxyEnvironment();
