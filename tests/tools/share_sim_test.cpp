@@ -381,6 +381,7 @@ TEST(ShareSimCommandLine, BadFlagsAreRefusedAndHelpNamesEveryFlag) {
                                                {"--fail-5xx", "2"},
                                                {"--drop-after", "8M-1M"},
                                                {"--slow-one-in", "3"},
+                                               {"--listing-status", "600"},
                                                {"--bogus", "1"}}) {
         ShareSimProcess sim;
         EXPECT_FALSE(sim.Start(root.Path(), args)) << args.front();
@@ -393,9 +394,10 @@ TEST(ShareSimCommandLine, BadFlagsAreRefusedAndHelpNamesEveryFlag) {
         help.append(chunk, got);
     }
     EXPECT_EQ(pclose(pipe), 0);
-    for (const char* flag : {"--root", "--host", "--port", "--rate", "--slow-one-in",
-                             "--slow-factor", "--drop-after", "--fail-5xx", "--stall-after",
-                             "--stall-every", "--no-ranges", "--page", "--log", "--seed"}) {
+    for (const char* flag :
+         {"--root", "--host", "--port", "--rate", "--slow-one-in", "--slow-factor", "--drop-after",
+          "--fail-5xx", "--stall-after", "--stall-every", "--no-ranges", "--page",
+          "--listing-status", "--listing-stall", "--log", "--seed"}) {
         EXPECT_NE(help.find(flag), std::string::npos) << flag;
     }
 }

@@ -79,6 +79,11 @@ bool Apply(Options& options, std::string_view flag, const std::string& value) {
         options.fail5xx = fraction.value_or(-1);
         return fraction && *fraction >= 0 && *fraction <= 1;
     }
+    if (flag == "--listing-status") {
+        const auto status = ParseUnsigned(value);
+        options.listingStatus = status ? static_cast<int>(*status) : 0;
+        return status && *status >= 200 && *status <= 599;
+    }
     if (flag == "--drop-after") {
         options.dropAfter = ParseByteSpan(value);
         return options.dropAfter.has_value();
@@ -133,6 +138,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         }
         if (flag == "--no-ranges") {
             options.noRanges = true;
+            continue;
+        }
+        if (flag == "--listing-stall") {
+            options.listingStall = true;
             continue;
         }
         std::string value;
@@ -197,8 +206,14 @@ Faults and speed, applied to file downloads only, decided per download request:
                         download that gets that far stalls unless --stall-every
   --stall-every         stall every download that gets that far
   --no-ranges           ignore Range headers: every download is the whole file (200)
-  --page FILE           answer every share query with the bytes of FILE, whatever
-                        the share and code
+
+Listings, applied to every share query:
+  --page FILE           answer with the bytes of FILE, whatever the share and code
+  --listing-status N    answer with status N (200 to 599) and an error page without
+                        a table body
+  --listing-stall       accept the query and never answer it, until the client leaves
+
+Other options:
   --log FILE            append one line per download request: method, path, Range
                         header ("-" when absent), body bytes sent and status,
                         separated by tabs

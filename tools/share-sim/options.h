@@ -13,7 +13,8 @@ struct ByteSpan {
 };
 
 // The command line. Every fault and speed setting applies to file downloads only, one
-// decision per download request.
+// decision per download request, but for the two listing faults, which apply to every share
+// query.
 struct Options {
     std::string root;
     std::string host = "127.0.0.1";
@@ -26,6 +27,8 @@ struct Options {
     std::optional<std::uint64_t> stallAfter;
     bool stallEvery = false;
     bool noRanges = false; // a server without byte ranges
+    int listingStatus = 0; // 0, or the status every share query is answered with
+    bool listingStall = false;
     std::string page;
     std::string log;
     std::optional<std::uint64_t> seed;

@@ -203,6 +203,14 @@ bool ShareService::ServeListing(const HttpRequest& request, Connection& connecti
                         PageShell("<h1>share-sim</h1>\n<p>GET /?share=ID&amp;pwd=CODE lists a "
                                   "share; GET /d/ID/NAME downloads one of its files.</p>\n"));
     }
+    if (m_options.listingStall) {
+        connection.WaitForPeerToLeave();
+        return false;
+    }
+    if (m_options.listingStatus != 0) {
+        return SendPage(request, connection, m_options.listingStatus,
+                        ErrorPage("解析服务维护中，请稍后再试"));
+    }
     if (!m_options.page.empty()) {
         bool ok = false;
         const std::string page = ReadWhole(m_options.page, ok);
