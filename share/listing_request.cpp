@@ -1,23 +1,88 @@
 #include "share/listing_request.h"
 
+#include <utility>
+
 #include "http/page_fetch.h"
 #include "runtime/convert.h"
 #include "runtime/encoding.h"
 
 namespace pandrel {
+namespace {
+
+// The first status code that counts as the service's refusal.
+constexpr long kFirstErrorStatus = 400;
+
+// Why the page brought no listing, by the first thing that went wrong: the deadline, then the
+// fetch's own failure, the page's status, and last what it carried.
+ParseOutcome OutcomeOf(const FetchedPage& page, bool inTime, ListingStatus listing) {
+    if (!inTime) {
+        return {ParseFailure::TimedOut, page.status};
+    }
+    switch (page.failure) {
+    case FetchFailure::NoConnection:
+        return {ParseFailure::NoConnection, 0};
+    case FetchFailure::TimedOut:
+        return {ParseFailure::TimedOut, page.status};
+    case FetchFailure::TooLarge:
+        return {ParseFailure::TooLarge, page.status};
+    case FetchFailure::Broken:
+        return {ParseFailure::NoListing, page.status};
+    case FetchFailure::None:
+        break;
+    }
+    if (page.status >= kFirstErrorStatus) {
+        return {ParseFailure::HttpError, page.status};
+    }
+    switch (listing) {
+    case ListingStatus::Found:
+        return {ParseFailure::None, page.status};
+    case ListingStatus::TooLarge:
+        return {ParseFailure::TooLarge, page.status};
+    case ListingStatus::Missing:
+        break;
+    }
+    return {ParseFailure::NoListing, page.status};
+}
+
+} // namespace
 
 Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
     return parseService + "?share=" + link.id + "&pwd=" + link.code;
 }
 
-Listing FetchListingPage(const Text& url, const Deadline& deadline) {
+ListingAnswer FetchListingPage(const Text& url, const Deadline& deadline) {
     const FetchedPage page = FetchPage(url, deadline, kMaxListingBytes);
-    return page.failure == FetchFailure::TooLarge ? TooLargeListing()
-                                                  : ListingOfPage(Utf8ToText(page.body));
+    const bool inTime = !deadline || std::chrono::steady_clock::now() < *deadline;
+    Listing listing;
+    if (inTime && page.failure == FetchFailure::None && page.status < kFirstErrorStatus) {
+        listing = ListingOfPage(Utf8ToText(page.body));
+    }
+    const ParseOutcome outcome = OutcomeOf(page, inTime, listing.status);
+    if (outcome.failure != ParseFailure::None) {
+        return {{}, outcome};
+    }
+    return {std::move(listing), outcome};
 }
 
-Text ParseFailureText(ListingStatus status) {
-    return status == ListingStatus::TooLarge ? kListingTooLargeText : kNoListingText;
+Text ParseFailureText(const ParseOutcome& outcome) {
+    switch (outcome.failure) {
+    case ParseFailure::None:
+        return {};
+    case ParseFailure::NoShareLink:
+        return "解析失败：未识别到分享链接和提取码";
+    case ParseFailure::NoConnection:
+        return "解析失败：无法连接解析服务";
+    case ParseFailure::HttpError:
+        return "解析失败：解析服务返回错误（HTTP " + ToText(std::int64_t{outcome.httpStatus}) +
+               "）";
+    case ParseFailure::TimedOut:
+        return "解析失败：解析服务超时";
+    case ParseFailure::NoListing:
+        return "解析失败：解析服务没有返回文件列表";
+    case ParseFailure::TooLarge:
+        return "解析失败：文件列表过大";
+    }
+    return {};
 }
 
 Text ParseSuccessText(const Text& shareHost, const ShareLink& link, std::int32_t rowCount) {

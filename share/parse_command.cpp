@@ -1,7 +1,6 @@
 #include "share/parse_command.h"
 
 #include <atomic>
-#include <utility>
 
 #include "http/page_fetch.h"
 #include "http/web_request.h"
@@ -47,14 +46,15 @@ void RunParse(ProgramState& state, const ParseHooks& hooks) {
     state.ShareCode = link.code;
     if (link.id.empty()) {
         // Asking the service about an empty share would only replace the listing with nothing.
-        SetProperty(kStatusLine, Property::Caption, kNoShareLinkText);
+        SetProperty(kStatusLine, Property::Caption,
+                    ParseFailureText({ParseFailure::NoShareLink, 0}));
         return;
     }
     SetProperty(kStatusLine, Property::Caption, "正在解析：" + state.ShareInputText);
     state.ParseRequestUrl = BuildParseRequestUrl(state.deployment.parseService, link);
-    const ListingStatus status = FetchListing(state);
-    if (status != ListingStatus::Found) {
-        SetProperty(kStatusLine, Property::Caption, ParseFailureText(status));
+    const ParseOutcome outcome = FetchListing(state);
+    if (outcome.failure != ParseFailure::None) {
+        SetProperty(kStatusLine, Property::Caption, ParseFailureText(outcome));
         return;
     }
     // The old rows go only now that the new listing is in hand.
@@ -67,27 +67,28 @@ void RunParse(ProgramState& state, const ParseHooks& hooks) {
     FillFileList(state);
 }
 
-ListingStatus FetchListing(ProgramState& state) {
+ParseOutcome FetchListing(ProgramState& state) {
     AssertUiThread();
     const Text url = state.ParseRequestUrl;
     const auto deadline = ParseDeadline();
-    Listing listing;
+    ListingAnswer answer;
     Text raw;
     // The page is cut into its listing on the fetch thread too, so the window paints meanwhile.
     RunWhileWindowPaints([&] {
-        Listing fetched = FetchListingPage(url, deadline);
+        answer = FetchListingPage(url, deadline);
         raw = FetchCappedText(url, deadline);
         // A parse that ran out of time keeps the previous listing, whatever arrived before.
-        if (std::chrono::steady_clock::now() < deadline) {
-            listing = std::move(fetched);
+        if (std::chrono::steady_clock::now() >= deadline) {
+            answer = {{}, {ParseFailure::TimedOut, answer.outcome.httpStatus}};
         }
     });
-    if (listing.status == ListingStatus::Found) {
+    const Listing& listing = answer.listing;
+    if (answer.outcome.failure == ParseFailure::None) {
         state.RecordText = listing.text;
         state.RecordRowCount = listing.rowCount;
     }
     SetProperty(kDiagnosticBox, Property::Content, url + "\r\n" + raw + "\r\n" + listing.text);
-    return listing.status;
+    return answer.outcome;
 }
 
 void FetchSampleListing(ProgramState& state) {

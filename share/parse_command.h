@@ -19,27 +19,25 @@ struct ParseHooks {
 // that start afterwards (a value <= 0 restores kParseTimeLimit).
 void SetParseTimeLimitForTesting(std::chrono::milliseconds limit);
 
-// The click handler of "解析". Reads 编辑框1 into ShareInputText and pulls the share link out.
-// Without one, 状态 reads "解析失败：未识别到分享链接和提取码" and nothing else changes: no
-// request goes out. Otherwise it sets ShareId, ShareCode and ParseRequestUrl, shows
-// "正在解析：" + the input, and fetches the listing. A page without a listing (or no page at
-// all) gives "解析失败：解析服务没有返回文件列表", a page or listing past the limits of
-// share/listing.h gives "解析失败：文件列表过大"; both keep the previous listing: RecordText,
-// RecordRowCount, the file list and the record file. A new listing replaces the file
-// list, reports "解析成功——" with the share link and its file count, and is saved through
-// hooks.saveRecord. While the pages are fetched the window keeps painting but takes no input
-// (see RunWhileWindowPaints); fetches still running after kParseTimeLimit are abandoned and
-// the parse fails as when no listing came.
+// The click handler of "解析" (and of Enter in 编辑框1). Reads 编辑框1 into ShareInputText and
+// pulls the share link out. Without one, 状态 says so and nothing else changes: no request
+// goes out. Otherwise it sets ShareId, ShareCode and ParseRequestUrl, shows "正在解析：" +
+// the input, and fetches the listing. A parse that brings no listing shows why
+// (ParseFailureText) and keeps the previous listing: RecordText, RecordRowCount, the file
+// list and the record file. A new listing replaces the file list, reports "解析成功——" with
+// the share link and its file count, and is saved through hooks.saveRecord. While the pages
+// are fetched the window keeps painting but takes no input (see RunWhileWindowPaints);
+// fetches still running after kParseTimeLimit are abandoned and the parse has timed out.
 void RunParse(ProgramState& state, const ParseHooks& hooks);
 
-// Fetches ParseRequestUrl twice: once as the listing page (FetchPage) and once as raw text for
-// the diagnostic box (WebRequest), each capped at kMaxListingBytes; 编辑框2 then shows the URL,
-// the raw page and the listing, each separated by "\r\n". When the page carries a listing
-// within the limits (share/listing.h; possibly without rows) and both fetches ended within
-// kParseTimeLimit, the listing becomes RecordText and RecordRowCount and the result is Found;
-// otherwise both stay as they were, the result says why (Missing also for a fetch that ran out
-// of time) and 编辑框2 shows no listing.
-ListingStatus FetchListing(ProgramState& state);
+// Fetches ParseRequestUrl twice: once as the listing page (FetchListingPage) and once as raw
+// text for the diagnostic box (WebRequest), each capped at kMaxListingBytes; 编辑框2 then shows
+// the URL, the raw page and the listing, each separated by "\r\n". When the page came with a
+// status below 400 and carries a listing within the limits (share/listing.h; possibly without
+// rows), and both fetches ended within kParseTimeLimit, the listing becomes RecordText and
+// RecordRowCount; otherwise both stay as they were, the outcome says why and 编辑框2 shows no
+// listing.
+ParseOutcome FetchListing(ProgramState& state);
 
 // The hidden button 加入下载列表: RecordText becomes the sample share's listing (empty when
 // there is none, or when it is past the limits); RecordRowCount is left alone. 编辑框2 shows the

@@ -42,6 +42,8 @@ constexpr const char* kEmptyShare = "EmptyShare1";
 constexpr const char* kNoShareLink = "解析失败：未识别到分享链接和提取码";
 constexpr const char* kNoListing = "解析失败：解析服务没有返回文件列表";
 constexpr const char* kTooLarge = "解析失败：文件列表过大";
+constexpr const char* kNoConnection = "解析失败：无法连接解析服务";
+constexpr const char* kTimedOut = "解析失败：解析服务超时";
 
 struct ShareFile {
     Text name;
@@ -273,7 +275,8 @@ TEST_F(ParseCommandTest, ShareWithoutFilesIsASuccessWithNoRows) {
     EXPECT_EQ(m_program->State().RecordRowCount, 0);
 }
 
-TEST_F(ParseCommandTest, FailedParseKeepsThePreviousListing) {
+// Each way a parse can fail says why, and keeps the previous listing.
+TEST_F(ParseCommandTest, FailedParseSaysWhyAndKeepsThePreviousListing) {
     Paste(LinkText(kShare, kCode));
     PressParse();
     ASSERT_EQ(Status(), SuccessText(Text(kShare) + " ", kCode, 3));
@@ -287,25 +290,68 @@ TEST_F(ParseCommandTest, FailedParseKeepsThePreviousListing) {
         Text input;
         Text status;
         bool requestSent;
-        bool stopService; // the parse service no longer answers
+        // share-sim's listing faults; a case with some asks a share-sim of its own
+        std::vector<std::string> serviceFaults;
+        bool stopService; // the parse service no longer answers: its port is closed
     };
     const std::vector<Case> cases = {
-        {"no share host", "链接：https://other.example.org/s/" + Text(kShare) + " 提取码：k9Qz",
-         kNoShareLink, false, false},
-        {"no code after the link", "https://pan.example.com/s/" + Text(kShare), kNoShareLink, false,
+        {"no share host",
+         "链接：https://other.example.org/s/" + Text(kShare) + " 提取码：k9Qz",
+         kNoShareLink,
+         false,
+         {},
          false},
-        {"empty input", "", kNoShareLink, false, false},
-        {"wrong code", LinkText(kShare, "zzzz"), kNoListing, true, false},
-        {"unknown share", LinkText("NoSuchShare", kCode), kNoListing, true, false},
-        {"service down", LinkText(kShare, kCode), kNoListing, true, true},
+        {"no code after the link",
+         "https://pan.example.com/s/" + Text(kShare),
+         kNoShareLink,
+         false,
+         {},
+         false},
+        {"empty input", "", kNoShareLink, false, {}, false},
+        {"wrong code", LinkText(kShare, "zzzz"), kNoListing, true, {}, false},
+        {"unknown share", LinkText("NoSuchShare", kCode), kNoListing, true, {}, false},
+        {"maintenance",
+         LinkText(kShare, kCode),
+         "解析失败：解析服务返回错误（HTTP 503）",
+         true,
+         {"--listing-status", "503"},
+         false},
+        {"refused",
+         LinkText(kShare, kCode),
+         "解析失败：解析服务返回错误（HTTP 403）",
+         true,
+         {"--listing-status", "403"},
+         false},
+        {"error status below 400",
+         LinkText(kShare, kCode),
+         kNoListing,
+         true,
+         {"--listing-status", "202"},
+         false},
+        {"silent service", LinkText(kShare, kCode), kTimedOut, true, {"--listing-stall"}, false},
+        {"closed port", LinkText(kShare, kCode), kNoConnection, true, {}, true},
     };
+    std::string serviceInUse = m_service.BaseUrl();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        ShareSimProcess faulty;
+        if (!c.serviceFaults.empty()) {
+            ASSERT_TRUE(faulty.Start(PathOf("shares"), c.serviceFaults)) << faulty.Error();
+        }
+        const std::string service =
+            c.serviceFaults.empty() ? m_service.BaseUrl() : faulty.BaseUrl();
+        if (service != serviceInUse) {
+            UseService(service + "/");
+            StartProgram();
+            serviceInUse = service;
+        }
         if (c.stopService) {
             ASSERT_EQ(m_service.Stop(), 0);
         }
+        SetParseTimeLimitForTesting(std::chrono::milliseconds(1500));
         Paste(c.input);
         PressParse();
+        SetParseTimeLimitForTesting(std::chrono::milliseconds(0));
         EXPECT_EQ(Status(), c.status);
         EXPECT_EQ(Rows(), rowsBefore);
         EXPECT_EQ(Record(), recordBefore);
@@ -397,7 +443,7 @@ TEST_F(ParseCommandTest, BothFetchesEndWithinTheTimeLimit) {
         Text status;
         std::size_t rows;
     } cases[] = {
-        {std::chrono::milliseconds(1200), kNoListing, rowsBefore.size()},
+        {std::chrono::milliseconds(1200), kTimedOut, rowsBefore.size()},
         {std::chrono::milliseconds(6000), SuccessText(Text(kShare) + " ", kCode, 1), 1},
     };
     for (const auto& c : cases) {

@@ -187,6 +187,12 @@ TEST_F(PandrelGetTest, BadSharesAndCommandLinesExitWithTwoAndTheWindowsTexts) {
     AddShareFile("a.bin", 100);
     ShareSimProcess sim;
     StartShareSim(sim);
+    // A service under maintenance, and one whose port is closed again.
+    ShareSimProcess maintenance;
+    StartShareSim(maintenance, {"--listing-status", "503"});
+    ShareSimProcess gone;
+    StartShareSim(gone);
+    ASSERT_EQ(gone.Stop(), 0);
     const std::string wrongCode = "链接：https://pan.example.com/s/" + kShareId + " 提取码：zzzz";
     struct Case {
         std::vector<std::string> args;
@@ -194,6 +200,10 @@ TEST_F(PandrelGetTest, BadSharesAndCommandLinesExitWithTwoAndTheWindowsTexts) {
     } cases[] = {
         {{"no link here 提取码：1234"}, "解析失败：未识别到分享链接和提取码"},
         {{wrongCode}, "解析失败：解析服务没有返回文件列表"},
+        // A later --service replaces the one Args gives.
+        {{"--service", maintenance.BaseUrl() + "/", kShareText},
+         "解析失败：解析服务返回错误（HTTP 503）"},
+        {{"--service", gone.BaseUrl() + "/", kShareText}, "解析失败：无法连接解析服务"},
         {{"-n", "2", kShareText}, "没有第 2 个"},
         {{"-n", "3-1", kShareText}, "文件序号列表无效"},
         {{"-c", "65", kShareText}, "连接数应为 1 到 64"},

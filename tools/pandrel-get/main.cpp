@@ -163,7 +163,7 @@ int Main(int argc, char** argv) {
     const Text shareText = Utf8ToText(*input);
     const ShareLink link = ExtractShareLink(shareText, deployment.shareHost);
     if (link.id.empty()) {
-        Say(kNoShareLinkText);
+        Say(ParseFailureText({ParseFailure::NoShareLink, 0}));
         return kBadShare;
     }
     const Text url = BuildParseRequestUrl(line.service.value_or(deployment.parseService), link);
@@ -171,12 +171,13 @@ int Main(int argc, char** argv) {
         Say("正在解析：" + shareText);
         Say("请求：" + url);
     }
-    const Listing listing =
+    const ListingAnswer answer =
         FetchListingPage(url, std::chrono::steady_clock::now() + kParseTimeLimit);
-    if (listing.status != ListingStatus::Found) {
-        Say(ParseFailureText(listing.status));
+    if (answer.outcome.failure != ParseFailure::None) {
+        Say(ParseFailureText(answer.outcome));
         return kBadShare;
     }
+    const Listing& listing = answer.listing;
     if (line.verbosity != Verbosity::Quiet) {
         Say(ParseSuccessText(deployment.shareHost, link, listing.rowCount));
     }
