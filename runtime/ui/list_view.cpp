@@ -11,9 +11,34 @@
 namespace pandrel {
 namespace {
 
+// A row of the window's lists. Each cell's tooltip is its whole text, so a name cut off by
+// its column can still be read, unless a tooltip of the cell's own was set since its text
+// last changed. Nothing is stored for the plain case: the text is looked up when a tooltip
+// is asked for. A screen reader hears a cell's own tooltip as the cell's description.
+class ListRow : public QTreeWidgetItem {
+public:
+    QVariant data(int column, int role) const override {
+        if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
+            const QVariant own = QTreeWidgetItem::data(column, Qt::ToolTipRole);
+            if (own.isValid() || role == Qt::AccessibleDescriptionRole) {
+                return own;
+            }
+            return QTreeWidgetItem::data(column, Qt::DisplayRole);
+        }
+        return QTreeWidgetItem::data(column, role);
+    }
+
+    void SetText(int column, const QString& text) {
+        if (QTreeWidgetItem::data(column, Qt::ToolTipRole).isValid()) {
+            setData(column, Qt::ToolTipRole, QVariant());
+        }
+        setText(column, text);
+    }
+};
+
 // A new row as InsertRow makes it, with a check box in front when the list asks for one.
 QTreeWidgetItem* NewRow(const QTreeWidget* view, const Text& caption) {
-    auto* item = new QTreeWidgetItem();
+    auto* item = new ListRow();
     item->setText(0, ToQString(caption));
     if (view->property(kRowCheckBoxesProperty).toBool()) {
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -120,9 +145,27 @@ Text GetCellText(const Text& list, int row, int column) {
 
 void SetCellText(const Text& list, int row, int column, const Text& text) {
     RunOnUiThread([list, row, column, text] {
-        if (QTreeWidgetItem* item = CellItem(FindControlAs<QTreeWidget>(list), row, column)) {
+        QTreeWidgetItem* item = CellItem(FindControlAs<QTreeWidget>(list), row, column);
+        if (auto* own = dynamic_cast<ListRow*>(item)) {
+            own->SetText(column, ToQString(text));
+        } else if (item != nullptr) {
             item->setText(column, ToQString(text));
         }
+    });
+}
+
+void SetCellToolTip(const Text& list, int row, int column, const Text& tip) {
+    RunOnUiThread([list, row, column, tip] {
+        if (QTreeWidgetItem* item = CellItem(FindControlAs<QTreeWidget>(list), row, column)) {
+            item->setToolTip(column, ToQString(tip));
+        }
+    });
+}
+
+Text GetCellToolTip(const Text& list, int row, int column) {
+    return RunOnUiThread([list, row, column] {
+        QTreeWidgetItem* item = CellItem(FindControlAs<QTreeWidget>(list), row, column);
+        return item != nullptr ? FromQString(item->toolTip(column)) : Text();
     });
 }
 

@@ -26,7 +26,14 @@ int InsertRow(const Text& list, int position = -1, const Text& caption = {});
 int AppendRows(const Text& list, const std::vector<std::vector<Text>>& rows);
 
 Text GetCellText(const Text& list, int row, int column = 0);
+// Setting a cell's text also drops the cell's own tooltip.
 void SetCellText(const Text& list, int row, int column = 0, const Text& text = {});
+
+// A cell's tooltip is its whole text (a long name cut off by its column reads in full), or
+// a tooltip of its own, set here, until its text is next set. The cell's own tooltip is also
+// what a screen reader gives as the cell's description.
+void SetCellToolTip(const Text& list, int row, int column, const Text& tip);
+Text GetCellToolTip(const Text& list, int row, int column);
 
 // Removes every row; the selection goes with them.
 void DeleteAllRows(const Text& list);

@@ -25,6 +25,7 @@
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/paint_while_waiting.h"
 #include "runtime/ui/process_window.h"
+#include "runtime/ui/qt_text.h"
 #include "runtime/ui/timed_message.h"
 #include "runtime/ui/work_log.h"
 #include "support/wait_for.h"
@@ -205,6 +206,22 @@ TEST_F(UiServicesTest, InsertRowPlacesRowsAndCellsReadBack) {
     EXPECT_EQ(RowCount(kList), 5);
     EXPECT_EQ(InsertRow("不存在的列表"), -1);
 
+    // A cell's tooltip is its whole text, or one of its own until its text is next set; the
+    // view asks its model, as a hover does.
+    const auto tip = [this](int row, int column, int role = Qt::ToolTipRole) {
+        auto* view = Control<QTreeWidget>(kList);
+        return FromQString(view->model()->data(view->model()->index(row, column), role).toString());
+    };
+    EXPECT_EQ(tip(1, 4), longText);
+    EXPECT_EQ(tip(1, 5), "");
+    SetCellToolTip(kList, 1, 5, "下载失败：磁盘已满或无法写入");
+    EXPECT_EQ(GetCellToolTip(kList, 1, 5), "下载失败：磁盘已满或无法写入");
+    EXPECT_EQ(tip(1, 5, Qt::AccessibleDescriptionRole), "下载失败：磁盘已满或无法写入");
+    EXPECT_EQ(tip(1, 4, Qt::AccessibleDescriptionRole), "") << "no description of its own";
+    SetCellText(kList, 1, 5, "正在下载");
+    EXPECT_EQ(tip(1, 5), "正在下载");
+    EXPECT_EQ(tip(1, 5, Qt::AccessibleDescriptionRole), "");
+
     // Rows appended at once are the rows the calls one at a time make, check boxes included.
     auto* list = Control<QTreeWidget>(kList);
     list->setProperty(kRowCheckBoxesProperty, true);
@@ -217,6 +234,7 @@ TEST_F(UiServicesTest, InsertRowPlacesRowsAndCellsReadBack) {
         EXPECT_EQ(GetCellText(kList, inserted + 1, column), GetCellText(kList, inserted, column));
         EXPECT_EQ(GetCellText(kList, inserted + 2, column), "");
         EXPECT_EQ(GetCellText(kList, inserted + 3, column), std::to_string(column));
+        EXPECT_EQ(GetCellToolTip(kList, inserted + 3, column), std::to_string(column));
     }
     for (int row = inserted; row < inserted + 4; ++row) {
         EXPECT_EQ(list->topLevelItem(row)->checkState(0), Qt::Unchecked) << row;
