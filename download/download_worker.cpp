@@ -1,5 +1,6 @@
 #include "download/download_worker.h"
 
+#include "download/failure_reasons.h"
 #include "download/task_list.h"
 #include "download/task_records.h"
 #include "runtime/convert.h"
@@ -36,6 +37,15 @@ Text ScanEndText(TaskEnd worst) {
 void ShowTaskEnd(int row, const Text& fileName, const char* stateText) {
     SetCellText(kTaskList, row, kStateColumn, stateText);
     NotifyUnlessActive(kMainWindow, fileName, stateText);
+}
+
+// "下载失败" in the row, with the reason as the cell's tooltip; the same in 状态, and on the
+// desktop when the user is elsewhere.
+void ShowTaskFailure(int row, const Text& fileName, const Text& reason) {
+    const Text tip = FailedStateTip(reason);
+    SetCellTextWithToolTip(kTaskList, row, kStateColumn, kStateFailed, tip);
+    SetProperty(kStatusLine, Property::Caption, FailedTaskCaption(fileName, reason));
+    NotifyUnlessActive(kMainWindow, fileName, tip);
 }
 
 } // namespace
@@ -90,10 +100,9 @@ void DownloadWorker(EngineApi& engine, const WorkerControl& control, const Worke
 TaskEnd RunTaskForRow(EngineApi& engine, const WorkerControl& control, const WorkerJob& job,
                       int row) {
     const TaskEnd end = DownloadTask(engine, control, job.fileUrl, job.fileName, job.workDir, row);
-    const char* caption = end == TaskEnd::Finished  ? " 创建成功"
-                          : end == TaskEnd::Deleted ? " 已删除"
-                                                    : " 下载失败";
-    if (end != TaskEnd::Abandoned) {
+    // A failure is shown, with its reason, where it is seen.
+    if (end == TaskEnd::Finished || end == TaskEnd::Deleted) {
+        const char* caption = end == TaskEnd::Finished ? " 创建成功" : " 已删除";
         SetProperty(kStatusLine, Property::Caption, "任务：" + job.fileName + caption);
     }
     return end;
@@ -104,7 +113,7 @@ TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text
     // Without its folder (start-up stopped before making it) a task would save wherever the
     // engine happens to run.
     if (saveDir.empty()) {
-        ShowTaskEnd(row, fileName, kStateFailed);
+        ShowTaskFailure(row, fileName, kNoDownloadFolder);
         return TaskEnd::Failed;
     }
     TaskCreateParams params;
@@ -129,7 +138,7 @@ TaskEnd PollTask(EngineApi& engine, const WorkerControl& control, std::int32_t h
             // Deleted: the row keeps what the delete command wrote. Never known: the task
             // could not be created at all.
             if (!seenTask) {
-                ShowTaskEnd(row, fileName, kStateFailed);
+                ShowTaskFailure(row, fileName, kTaskNotCreated);
                 return TaskEnd::Failed;
             }
             return TaskEnd::Deleted;
@@ -146,7 +155,7 @@ TaskEnd PollTask(EngineApi& engine, const WorkerControl& control, std::int32_t h
         // Written once per failure: a start command that retries the task writes "正在下载"
         // itself, and a poll that still sees the old failure must not undo that.
         if (stat == kStatFailed && !showingFailure) {
-            ShowTaskEnd(row, fileName, kStateFailed);
+            ShowTaskFailure(row, fileName, TaskFailureReason(status.fail_code()));
         }
         showingFailure = stat == kStatFailed;
         if (!control.Sleep(kPollMs)) {

@@ -39,16 +39,17 @@ enum class TaskEnd {
 void DownloadWorker(EngineApi& engine, const WorkerControl& control, const WorkerJob& job);
 
 // Runs one engine task for the row and, once it has ended, shows in 状态
-// "任务：name 创建成功" (finished), "任务：name 已删除" or "任务：name 下载失败".
+// "任务：name 创建成功" (finished) or "任务：name 已删除". A failure shows when it is seen.
 TaskEnd RunTaskForRow(EngineApi& engine, const WorkerControl& control, const WorkerJob& job,
                       int row);
 
 // Creates and starts one engine task and polls it every 500 ms, writing progress, speed,
 // amounts and handle into the row, until it finishes ("已完成") or the engine forgets it.
-// A failed task shows "下载失败" and is still polled, so that "开始此任务" can bring it back
-// (a task refused because another task writes the same file, too: once that one is done,
-// starting it again downloads the file afresh). Without a save directory no task is created
-// and the row shows "下载失败" at once.
+// A failed task shows "下载失败", with its reason (failure_reasons.h) as the cell's tooltip and
+// in 状态 as "任务：name 下载失败：reason", and is still polled, so that "开始此任务" can
+// bring it back (a task refused because another task writes the same file, too: once that
+// one is done, starting it again downloads the file afresh). Without a save directory no task
+// is created and the row shows "下载失败" at once.
 TaskEnd DownloadTask(EngineApi& engine, const WorkerControl& control, const Text& url,
                      const Text& fileName, const Text& saveDir, int row);
 

@@ -154,9 +154,11 @@ void SetCellText(const Text& list, int row, int column, const Text& text) {
     });
 }
 
-void SetCellToolTip(const Text& list, int row, int column, const Text& tip) {
-    RunOnUiThread([list, row, column, tip] {
+void SetCellTextWithToolTip(const Text& list, int row, int column, const Text& text,
+                            const Text& tip) {
+    RunOnUiThread([list, row, column, text, tip] {
         if (QTreeWidgetItem* item = CellItem(FindControlAs<QTreeWidget>(list), row, column)) {
+            item->setText(column, ToQString(text));
             item->setToolTip(column, ToQString(tip));
         }
     });

@@ -30,9 +30,10 @@ Text GetCellText(const Text& list, int row, int column = 0);
 void SetCellText(const Text& list, int row, int column = 0, const Text& text = {});
 
 // A cell's tooltip is its whole text (a long name cut off by its column reads in full), or
-// a tooltip of its own, set here, until its text is next set. The cell's own tooltip is also
-// what a screen reader gives as the cell's description.
-void SetCellToolTip(const Text& list, int row, int column, const Text& tip);
+// a tooltip of its own, set here with the text in one step, until its text is next set. The
+// cell's own tooltip is also what a screen reader gives as the cell's description.
+void SetCellTextWithToolTip(const Text& list, int row, int column, const Text& text,
+                            const Text& tip);
 Text GetCellToolTip(const Text& list, int row, int column);
 
 // Removes every row; the selection goes with them.

@@ -91,6 +91,14 @@ protected:
         const auto size = fs::file_size(path, error);
         return error ? 0 : size;
     }
+    // The tooltip of a row's "状态" cell.
+    std::string TipOf(int row) {
+        return pandrel::FromQString(TaskList()->topLevelItem(row)->toolTip(kStateColumn));
+    }
+    std::string Status() {
+        auto* status = m_window->findChild<QLabel*>(QStringLiteral("状态"));
+        return status != nullptr ? pandrel::FromQString(status->text()) : std::string();
+    }
     bool LogHasLine(const std::string& ending) {
         QTreeWidget* log = List("列表框_工作日志");
         for (int row = 0; row < log->topLevelItemCount(); ++row) {
@@ -209,9 +217,7 @@ TEST_F(DownloadsTest, DeleteEndsTheTaskAndKeepsFinishedFiles) {
     // Its worker says so, and claims no completion.
     EXPECT_TRUE(LogHasLine("任务：slow.bin已删除"));
     EXPECT_FALSE(LogHasLine("任务：slow.bin已下载完成"));
-    auto* status = m_window->findChild<QLabel*>(QStringLiteral("状态"));
-    ASSERT_NE(status, nullptr);
-    EXPECT_EQ(pandrel::FromQString(status->text()), "任务：slow.bin 已删除");
+    EXPECT_EQ(Status(), "任务：slow.bin 已删除");
 
     Select(TaskList(), 0);
     Trigger("菜单2", "删除此任务");
@@ -259,6 +265,10 @@ TEST_F(DownloadsTest, SameFileAgainWhileItRunsKeepsTheFirstDownload) {
     const std::string firstHandle = Cell(TaskList(), 0, kHandleColumn);
     DownloadFileRow(0);
     ASSERT_TRUE(WaitForState(1, "下载失败", std::chrono::seconds(20)));
+    EXPECT_EQ(TipOf(1), "下载失败：文件正被另一个下载任务写入");
+    EXPECT_TRUE(WaitFor([&] {
+        return Status() == "任务：busy.bin 下载失败：文件正被另一个下载任务写入";
+    })) << Status();
     EXPECT_EQ(Cell(TaskList(), 0, kStateColumn), "正在下载");
     EXPECT_EQ(Cell(TaskList(), 0, kHandleColumn), firstHandle);
 
@@ -298,14 +308,26 @@ TEST_F(DownloadsTest, RefusedAndUnsafeFilesShowFailureAndARetryRecovers) {
     const std::string shared = ShareFilePath("gone.bin");
     fs::rename(shared, PathOf("gone.bin.away"));
 
-    const std::vector<std::string> names = {"gone.bin", "..", "../escape.bin", "sub/escape.bin"};
-    for (const std::string& name : names) {
-        DownloadFileRow(FileRowOf(name));
+    const std::string unsafe = "下载失败：文件名不安全或过长";
+    const struct {
+        std::string name;
+        std::string why; // the "下载失败" cell's tooltip
+    } rows[] = {{"gone.bin", "下载失败：服务器拒绝下载（HTTP 错误），或文件在下载期间一再变动"},
+                {"..", unsafe},
+                {"../escape.bin", unsafe},
+                {"sub/escape.bin", unsafe}};
+    for (const auto& r : rows) {
+        DownloadFileRow(FileRowOf(r.name));
     }
-    for (int row = 0; row < static_cast<int>(names.size()); ++row) {
+    for (int row = 0; row < static_cast<int>(std::size(rows)); ++row) {
         EXPECT_TRUE(WaitForState(row, "下载失败"))
-            << names[row] << " shows " << Cell(TaskList(), row, kStateColumn);
+            << rows[row].name << " shows " << Cell(TaskList(), row, kStateColumn);
+        EXPECT_EQ(TipOf(row), rows[row].why);
     }
+    // Each failure was written to the status line too, as it was seen.
+    EXPECT_TRUE(std::any_of(std::begin(rows), std::end(rows), [&](const auto& r) {
+        return Status() == "任务：" + r.name + " " + r.why;
+    })) << Status();
     for (const auto& entry : fs::recursive_directory_iterator(Dir())) {
         if (entry.path().filename() == "escape.bin") {
             EXPECT_EQ(entry.path().string(), ShareFilePath("escape.bin"))
@@ -317,6 +339,7 @@ TEST_F(DownloadsTest, RefusedAndUnsafeFilesShowFailureAndARetryRecovers) {
     fs::rename(PathOf("gone.bin.away"), shared);
     Select(TaskList(), 0);
     Trigger("菜单2", "开始此任务");
+    EXPECT_EQ(TipOf(0), "正在下载") << "the reason outlived the failure";
     ASSERT_TRUE(WaitForState(0, "已完成"));
     EXPECT_EQ(StatesOf(0), (States{"正在下载", "下载失败", "正在下载", "已完成"}));
     EXPECT_TRUE(SavedFile("gone.bin") == bytes) << "the saved file differs from the share's";
@@ -354,7 +377,10 @@ TEST_F(DownloadsTest, CheckedFilesDownloadTogetherAndTheirEndsAreAnnouncedWhenAw
     Trigger("菜单", "全部勾选");
     EXPECT_TRUE(checked().empty());
 
-    // Five rows checked while the user is in another window.
+    // Five rows checked while the user is in another window; the fourth's file has left the
+    // server since the listing was made, and its failure is announced with the reason.
+    const std::string gone = Cell(FileList(), 3, 1);
+    fs::rename(ShareFilePath(gone), PathOf("gone.away"));
     for (int row = 0; row < 5; ++row) {
         FileList()->topLevelItem(row)->setCheckState(0, Qt::Checked);
     }
@@ -368,6 +394,14 @@ TEST_F(DownloadsTest, CheckedFilesDownloadTogetherAndTheirEndsAreAnnouncedWhenAw
     for (int row = 0; row < 5; ++row) {
         const std::string name = Cell(FileList(), row, 1);
         EXPECT_EQ(Cell(TaskList(), row, kNameColumn), name) << "rows are queued in list order";
+        if (name == gone) {
+            ASSERT_TRUE(WaitForState(row, "下载失败")) << name;
+            const std::string why =
+                "下载失败：服务器拒绝下载（HTTP 错误），或文件在下载期间一再变动";
+            EXPECT_EQ(TipOf(row), why);
+            expectedNotices.push_back(name + " / " + why);
+            continue;
+        }
         ASSERT_TRUE(WaitForState(row, "已完成")) << name;
         EXPECT_EQ(StatesOf(row), (States{"正在下载", "已完成"})) << name;
         EXPECT_TRUE(SavedFile(name) == bytes[name]) << name;
@@ -377,6 +411,7 @@ TEST_F(DownloadsTest, CheckedFilesDownloadTogetherAndTheirEndsAreAnnouncedWhenAw
     std::sort(catcher.notices.begin(), catcher.notices.end());
     std::sort(expectedNotices.begin(), expectedNotices.end());
     EXPECT_EQ(catcher.notices, expectedNotices);
+    fs::rename(PathOf("gone.away"), ShareFilePath(gone));
 
     // With the window active nothing is announced; a new listing clears the checks.
     m_window->activateWindow();

@@ -15,6 +15,7 @@
 
 #include "download/task_commands.h"
 #include "download/task_list.h"
+#include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/progress_delegate.h"
 #include "runtime/ui/qt_text.h"
@@ -185,8 +186,12 @@ TEST_F(TaskListTest, DownloadWithoutADownloadFolderFailsAtOnce) {
     Select(FileList(), 0);
     RunHandler("菜单", "下载该文件");
     ASSERT_TRUE(WaitForState(0, "下载失败", std::chrono::seconds(10)));
+    EXPECT_EQ(pandrel::GetCellToolTip("列表框_任务信息", 0, pandrel::kStateColumn),
+              "下载失败：下载目录不可用");
     ASSERT_TRUE(
         WaitFor([&] { return m_downloads->RunningWorkers() == 0; }, std::chrono::seconds(10)));
+    EXPECT_EQ(pandrel::GetTextProperty("状态", pandrel::Property::Caption),
+              "任务：a.bin 下载失败：下载目录不可用");
     EXPECT_EQ(Cell(TaskList(), 0, pandrel::kHandleColumn), "") << "a task was created";
 }
 

@@ -214,7 +214,8 @@ TEST_F(UiServicesTest, InsertRowPlacesRowsAndCellsReadBack) {
     };
     EXPECT_EQ(tip(1, 4), longText);
     EXPECT_EQ(tip(1, 5), "");
-    SetCellToolTip(kList, 1, 5, "下载失败：磁盘已满或无法写入");
+    SetCellTextWithToolTip(kList, 1, 5, "下载失败", "下载失败：磁盘已满或无法写入");
+    EXPECT_EQ(GetCellText(kList, 1, 5), "下载失败");
     EXPECT_EQ(GetCellToolTip(kList, 1, 5), "下载失败：磁盘已满或无法写入");
     EXPECT_EQ(tip(1, 5, Qt::AccessibleDescriptionRole), "下载失败：磁盘已满或无法写入");
     EXPECT_EQ(tip(1, 4, Qt::AccessibleDescriptionRole), "") << "no description of its own";
