@@ -1,32 +1,11 @@
 #include "app/application.h"
 
-#include "download/engine_deployment.h"
-#include "download/restored_tasks.h"
 #include "runtime/program_files.h"
 #include "runtime/ui/deployment_loader.h"
 #include "runtime/ui/fatal_presenter.h"
 #include "runtime/ui/ui_thread.h"
-#include "runtime/ui/work_log.h"
 
 namespace pandrel {
-namespace {
-
-// Start-up's engine steps: the carried engine files into RunDir + "/DownLoad/" and the
-// engine's initialisation, and the carried gzip library beside the program.
-StartupSteps EngineStartupSteps(EngineApi& engine, DownloadManager& downloads) {
-    StartupSteps steps;
-    steps.deployEngine = [&engine](ProgramState& state) {
-        return DeployEngine(
-            state.RunDir, [](const Text& line) { AppendLog(line, true); }, engine, state.EngineDir);
-    };
-    steps.releaseGzipLibrary = [](ProgramState& state) { ReleaseGzipLibrary(state.RunDir); };
-    steps.restoreDownloads = [&downloads](ProgramState& state) {
-        RestoreUnfinishedDownloads(state, &downloads);
-    };
-    return steps;
-}
-
-} // namespace
 
 Application::Application(const Text& runDir) : Application(ProgramFolders{runDir, runDir, {}}) {}
 

@@ -7,6 +7,7 @@
 #include "app/record_file.h"
 #include "app/window_texts.h"
 #include "download/engine_deployment.h"
+#include "download/restored_tasks.h"
 #include "runtime/control_names.h"
 #include "runtime/files.h"
 #include "runtime/processes.h"
@@ -75,6 +76,34 @@ void EndLeftoverProcess(const Text& name, const LeftoverOwner& owner) {
     }
 }
 
+void ReportStartupFailure(const Text& line) {
+    AppendLog(line, true);
+    SetProperty(kStatusLine, Property::Caption, line);
+}
+
+StartupSteps EngineStartupSteps(EngineApi& engine, DownloadManager& downloads) {
+    StartupSteps steps;
+    steps.deployEngine = [&engine](ProgramState& state) {
+        Text lastLine;
+        const auto log = [&lastLine](const Text& line) {
+            AppendLog(line, true);
+            lastLine = line;
+        };
+        if (DeployEngine(state.RunDir, log, engine, state.EngineDir)) {
+            return true;
+        }
+        // A failing step's line was the last one; after a complete release, Init refused.
+        const bool released = lastLine == kEngineFilesReleased;
+        SetProperty(kStatusLine, Property::Caption, released ? kEngineNotStarted : lastLine);
+        return false;
+    };
+    steps.releaseGzipLibrary = [](ProgramState& state) { ReleaseGzipLibrary(state.RunDir); };
+    steps.restoreDownloads = [&downloads](ProgramState& state) {
+        RestoreUnfinishedDownloads(state, &downloads);
+    };
+    return steps;
+}
+
 void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
     AssertUiThread();
     // Everything the template places from x = 728 on is out of view after this.
@@ -89,7 +118,7 @@ void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps) {
     state.WorkDir =
         state.PlannedWorkDir.empty() ? WorkDirectoryOf(state.RunDir) : state.PlannedWorkDir;
     if (!EnsureDirectory(state.WorkDir)) {
-        AppendLog("创建程序工作目录失败", true);
+        ReportStartupFailure("创建程序工作目录失败");
         return;
     }
 

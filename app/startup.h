@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "download/download_manager.h"
+#include "download/engine_binding.h"
 #include "runtime/program_state.h"
 
 namespace pandrel {
@@ -10,7 +12,7 @@ namespace pandrel {
 // Steps of the start-up sequence that the download layer supplies. An empty step is skipped.
 struct StartupSteps {
     // Releases the engine's files into EngineDir and initialises the engine; false ends
-    // start-up there (the step writes its own log line).
+    // start-up there (the step puts its own failure in the work log and in 状态).
     std::function<bool(ProgramState&)> deployEngine;
     // Puts the carried gzip library in place; called only when RunDir lacks it.
     std::function<void(ProgramState&)> releaseGzipLibrary;
@@ -25,8 +27,21 @@ struct StartupSteps {
 // the window to 730 pixels, show the format warning in 状态, end a leftover engine process of
 // this copy, deploy the engine, create WorkDir, place the gzip library, restore the unfinished
 // downloads and restore the last listing unless RunDir holds "test". A failing step ends the
-// sequence; the window stays usable.
+// sequence with its line in the work log and in 状态; the window stays usable.
 void OnMainWindowCreated(ProgramState& state, const StartupSteps& steps);
+
+// What start-up shows when the engine's files were released but the engine did not start.
+inline constexpr const char* kEngineNotStarted = "启动程序下载引擎失败";
+
+// A start-up step failed: its line goes to the work log and, where the user sees it, to 状态.
+void ReportStartupFailure(const Text& line);
+
+// Start-up's engine steps over `engine`: the carried engine files released into EngineDir and
+// the engine initialised, the carried gzip library placed, and the unfinished downloads
+// restored as task rows of `downloads`. Each line of the release goes to the work log; a
+// failing step's line shows in 状态 too, and kEngineNotStarted when only the engine's start
+// failed (which the work log does not record).
+StartupSteps EngineStartupSteps(EngineApi& engine, DownloadManager& downloads);
 
 // What makes a running engine host ours: another copy of the program elsewhere, or any other
 // program's process of the same name, is never ended.

@@ -26,7 +26,7 @@ bool DeployEngine(const Text& runDir, const Bytes& engineArchive, const LogSink&
         appendLog("清理程序下载引擎残留失败");
         return false;
     }
-    appendLog("释放程序下载引擎文件完成");
+    appendLog(kEngineFilesReleased);
     // The host is started from where it was released, also when that is not beside the
     // engine library (a program that may not write its own folder).
     engine.SetHostFolder(engineDir);

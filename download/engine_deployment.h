@@ -11,6 +11,10 @@ namespace pandrel {
 // Receives one work-log line; the window side stamps it with the time.
 using LogSink = std::function<void(const Text& message)>;
 
+// The line a deployment logs once the engine's files are in place, before it initialises the
+// engine: a false result after this line means the engine did not start.
+inline constexpr const char* kEngineFilesReleased = "释放程序下载引擎文件完成";
+
 // Releases the engine's support files into `engineDir` (set to EngineDirectoryOf(runDir)
 // first) and initialises the engine. Every start writes and unpacks the whole archive again,
 // replacing the released files; files in the folder that are not members are left alone. The

@@ -319,13 +319,57 @@ TEST_F(WindowTest, MissingRecordStillReportsTheRestore) {
     EXPECT_EQ(Control<QLabel>("状态")->text(), QStringLiteral("已读取上次记录"));
 }
 
-TEST_F(WindowTest, UnusableWorkDirEndsStartUpWithOneLogLine) {
-    WriteText(PathOf("下载目录"), "a file where the folder should be");
+namespace {
+
+// An engine that never comes up: it takes its host folder, and Init refuses.
+class RefusingEngine : public EngineApi {
+public:
+    std::int32_t SetHostFolder(const Text&) override { return 1; }
+    std::int32_t Init() override { return 0; }
+    std::int32_t CreateTask(const void*) override { return 0; }
+    std::int32_t StartTask(std::int32_t) override { return 0; }
+    std::int32_t QueryTaskInfoEx(std::int32_t, void*) override { return 0; }
+    std::int32_t StopTask(std::int32_t) override { return 0; }
+    std::int32_t DeleteTask(std::int32_t) override { return 0; }
+};
+
+} // namespace
+
+// A failing step ends start-up with its line in the work log and in 状态, where it is seen.
+TEST_F(WindowTest, StartUpFailuresShowInTheStatusLine) {
+    RefusingEngine engine;
+    DownloadManager downloads(engine);
+    StartupSteps engineSteps = EngineStartupSteps(engine, downloads);
+    engineSteps.leftoverProcessName = TestStartupSteps().leftoverProcessName;
+    const struct {
+        const char* label;
+        const char* blocker; // a file where start-up wants a folder
+        bool withEngine;
+        const char* status;
+        const char* lastLogLine;
+    } cases[] = {
+        {"work folder is a file", "下载目录", false, "创建程序工作目录失败",
+         "创建程序工作目录失败"},
+        {"engine folder is a file", "DownLoad", true, "创建程序下载引擎目录失败",
+         "创建程序下载引擎目录失败"},
+        {"engine does not start", nullptr, true, "启动程序下载引擎失败",
+         "释放程序下载引擎文件完成"},
+    };
     WriteText(PathOf("test.txt"), SampleListing(1));
-    StartWindow();
-    EXPECT_EQ(RowCount("文件列表框"), 0);
-    ASSERT_EQ(RowCount("列表框_工作日志"), 1);
-    EXPECT_TRUE(GetCellText("列表框_工作日志", 0).ends_with("} 创建程序工作目录失败"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(PathOf("下载目录"));
+        std::filesystem::remove_all(PathOf("DownLoad"));
+        if (c.blocker != nullptr) {
+            WriteText(PathOf(c.blocker), "a file where the folder should be");
+        }
+        StartWindow(c.withEngine ? engineSteps : TestStartupSteps());
+        EXPECT_EQ(RowCount("文件列表框"), 0);
+        ASSERT_EQ(RowCount("列表框_工作日志"), 1);
+        EXPECT_TRUE(GetCellText("列表框_工作日志", 0).ends_with(Text("} ") + c.lastLogLine));
+        EXPECT_EQ(Control<QLabel>("状态")->text().toStdString(), c.status);
+        m_window.reset();
+    }
 }
 
 TEST_F(WindowTest, HiddenButtonsSaveLoadAndFill) {
