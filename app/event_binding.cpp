@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
@@ -107,6 +108,12 @@ bool Bind(QWidget& window, const HandlerContext& context, const EventBinding& li
             return true;
         }
         return false;
+    case Event::EnterPressed:
+        if (auto* box = qobject_cast<QLineEdit*>(control)) {
+            QObject::connect(box, &QLineEdit::returnPressed, &window, run);
+            return true;
+        }
+        return false;
     case Event::ItemSelected:
         if (auto* menu = qobject_cast<QMenu*>(control)) {
             if (QAction* action = MenuItem(menu, line.item)) {
@@ -124,6 +131,7 @@ bool Bind(QWidget& window, const HandlerContext& context, const EventBinding& li
 const std::vector<EventBinding>& EventTable() {
     static const std::vector<EventBinding> table = {
         {kParseButton, Event::Clicked, nullptr, &Run<&RunParseWithRecordFile>, "RunParse"},
+        {kShareInputBox, Event::EnterPressed, nullptr, &Run<&RunParseWithRecordFile>, "RunParse"},
         {kClipboardWatchBox, Event::Clicked, nullptr, BIND(ToggleClipboardWatch)},
         {kClipboardTimer, Event::TimerTick, nullptr, BIND(WatchClipboard)},
         {kFileList, Event::RightClick, nullptr, BIND(ShowFileMenu)},

@@ -25,6 +25,7 @@ enum class Event {
     RightClick,         // right click anywhere in a list, rows or empty space
     RightButtonPressed, // the right button went down over a control
     ItemSelected,       // a menu item was chosen; runs once the menu has closed
+    EnterPressed,       // Enter (or Return) in a single-line edit box
 };
 
 // One line of the window's event table. `item` names the menu item for ItemSelected.

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTreeWidget>
 
@@ -31,6 +32,34 @@ QIcon ApplicationIcon() {
     }
     return icon;
 }
+
+// While the input box still holds the format hint, focus into it (by a click, Tab or the
+// window's activation) selects the whole hint, so that a paste replaces the hint instead of
+// being added to it. The selection waits until the focus event, and the mouse press that may
+// have brought it, have placed the cursor.
+class HintSelection : public QObject {
+public:
+    HintSelection(QLineEdit* box, QString hint)
+        : QObject(box), m_box(box), m_hint(std::move(hint)) {
+        box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn && m_box->text() == m_hint) {
+            QTimer::singleShot(0, m_box, [this] {
+                if (m_box->hasFocus() && m_box->text() == m_hint) {
+                    m_box->selectAll();
+                }
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QLineEdit* m_box;
+    QString m_hint;
+};
 
 // The control properties the handlers read or write, and no others.
 WindowControls MainWindowControls() {
@@ -71,8 +100,10 @@ MainWindow::MainWindow(ProgramState& state, DownloadManager* downloads)
     // The "下载进度" cells keep their text and are drawn as a progress bar behind it.
     m_ui->列表框_任务信息->setItemDelegateForColumn(kProgressColumn,
                                                     new ProgressBarDelegate(m_ui->列表框_任务信息));
-    m_ui->编辑框1->setText(ToQString(FormatHint(state.deployment.shareHost)));
+    const QString hint = ToQString(FormatHint(state.deployment.shareHost));
+    m_ui->编辑框1->setText(hint);
     m_ui->编辑框1->setCursorPosition(0);
+    new HintSelection(m_ui->编辑框1, hint);
     m_ui->标签1->setText(ToQString(AboutText(FromQString(m_ui->标签1->text()), state.deployment)));
 
     RegisterMainWindow(this, MainWindowControls());

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QTextLayout>
 #include <QTreeWidget>
 
@@ -248,6 +249,48 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
     clipboard->setText(later);
     WaitFor([] { return false; }, std::chrono::milliseconds(1500), PumpEvents);
     EXPECT_EQ(input->text(), share);
+}
+
+// Tab runs through the controls in view and never into one out of view; Enter in the input box
+// runs 解析; focus into the box while it holds the hint selects the hint, so a paste replaces it.
+TEST_F(WindowTest, KeyboardReachesWhatIsInViewAndPasteReplacesTheHint) {
+    StartWindow();
+    auto* input = Control<QLineEdit>("编辑框1");
+    const QString hint = input->text();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+
+    QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(40, 20));
+    PumpEvents();
+    EXPECT_EQ(input->selectedText(), hint) << "the first click selects the hint";
+    const QString share = QStringLiteral("链接：https://pan.example.com/s/AbCd \n提取码：1234");
+    QGuiApplication::clipboard()->setText(share);
+    input->paste();
+    EXPECT_EQ(input->text(), share);
+
+    QStringList reached;
+    for (int i = 0; i < 5 && QApplication::focusWidget() != nullptr; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(reached,
+              (QStringList{QStringLiteral("选择框1"), QStringLiteral("解析"),
+                           QStringLiteral("文件列表框"), QStringLiteral("qt_tabwidget_tabbar"),
+                           QStringLiteral("编辑框1")}));
+    for (const char* name :
+         {"编辑框2", "编辑框3", "按钮_开始下载", "加入下载列表", "按钮3", "按钮4", "按钮5"}) {
+        EXPECT_EQ(Control<QWidget>(name)->focusPolicy(), Qt::NoFocus) << name;
+    }
+    // Once edited, a click places the cursor as usual.
+    QTest::mouseClick(Control<QWidget>("文件列表框"), Qt::LeftButton);
+    QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(40, 20));
+    PumpEvents();
+    EXPECT_TRUE(input->selectedText().isEmpty());
+
+    input->setText(QStringLiteral("没有分享链接"));
+    QTest::keyClick(input, Qt::Key_Return);
+    EXPECT_EQ(Control<QLabel>("状态")->text(),
+              QStringLiteral("解析失败：未识别到分享链接和提取码"));
 }
 
 TEST_F(WindowTest, TypedChineseIsWhatTheContentPropertyReads) {
