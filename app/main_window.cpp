@@ -11,6 +11,7 @@
 #include "app/window_texts.h"
 #include "runtime/control_names.h"
 #include "runtime/ui/control_registry.h"
+#include "runtime/ui/out_of_view.h"
 #include "runtime/ui/progress_delegate.h"
 #include "runtime/ui/qt_text.h"
 #include "ui_main_window.h"
@@ -81,6 +82,8 @@ WindowControls MainWindowControls() {
 
 MainWindow::MainWindow(ProgramState& state, DownloadManager* downloads)
     : m_ui(std::make_unique<Ui::MainWindowForm>()) {
+    // Before the template's controls exist, so none is asked about before it applies.
+    InstallOutOfViewAccessibility();
     m_ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

@@ -114,6 +114,10 @@ void SetCaption(QLabel* label, const Text& caption) {
     // Captions carry outside text (a pasted share, a listing's file names): never markup.
     label->setTextFormat(Qt::PlainText);
     label->setText(OneLine(text));
+    const QVariant prefix = label->property(kAccessibleNamePrefixProperty);
+    if (prefix.isValid()) {
+        label->setAccessibleName(prefix.toString() + OneLine(text));
+    }
     label->repaint();
 }
 

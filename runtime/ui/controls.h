@@ -38,6 +38,10 @@ struct PropertyUse {
     bool writable;
 };
 
+// The dynamic property of a label whose accessible name is this prefix followed by its caption
+// (as shown, on one line): a screen reader then hears what the line is and what it says now.
+inline constexpr const char* kAccessibleNamePrefixProperty = "accessibleNamePrefix";
+
 PropertyValue GetProperty(const Text& control, Property property);
 void SetProperty(const Text& control, Property property, const PropertyValue& value);
 inline void SetProperty(const Text& control, Property property, const char* value) {

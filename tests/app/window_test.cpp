@@ -1,6 +1,7 @@
 // The real main window on the offscreen platform: its state after start-up, the clipboard
 // watch, the record restore, the hidden buttons, the copy-link command and the menus.
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QHeaderView>
@@ -291,6 +292,50 @@ TEST_F(WindowTest, KeyboardReachesWhatIsInViewAndPasteReplacesTheHint) {
     QTest::keyClick(input, Qt::Key_Return);
     EXPECT_EQ(Control<QLabel>("状态")->text(),
               QStringLiteral("解析失败：未识别到分享链接和提取码"));
+}
+
+// A screen reader hears the controls by Chinese names with descriptions, and hears nothing
+// out of view as showing.
+TEST_F(WindowTest, ScreenReadersHearChineseNamesAndNothingOutOfView) {
+    StartWindow();
+    SetProperty(kStatusLine, Property::Caption, "已复制!");
+    const struct {
+        const char* control;
+        QString name;
+        bool showing; // on the page in view
+    } named[] = {
+        {"编辑框1", QStringLiteral("分享链接和提取码"), true},
+        {"选择框1", QStringLiteral("剪贴板监听"), true},
+        {"文件列表框", QStringLiteral("文件列表"), true},
+        {"列表框_任务信息", QStringLiteral("下载任务列表"), false},
+        {"状态", QStringLiteral("状态：已复制!"), true},
+    };
+    for (const auto& c : named) {
+        SCOPED_TRACE(c.control);
+        QAccessibleInterface* control =
+            QAccessible::queryAccessibleInterface(Control<QWidget>(c.control));
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->text(QAccessible::Name), c.name);
+        EXPECT_FALSE(control->text(QAccessible::Description).isEmpty());
+        EXPECT_EQ(!control->state().invisible && !control->state().offscreen, c.showing);
+    }
+    for (const char* name : {"编辑框2", "编辑框3", "按钮_开始下载"}) {
+        QAccessibleInterface* control =
+            QAccessible::queryAccessibleInterface(Control<QWidget>(name));
+        ASSERT_NE(control, nullptr) << name;
+        EXPECT_TRUE(control->state().offscreen) << name;
+        EXPECT_EQ(control->childCount(), 0) << name;
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Control<QWidget>("编辑框2"))
+                  ->text(QAccessible::Value),
+              QStringLiteral("123456"));
+
+    // At the design width, before start-up narrows it, the same box is in view.
+    MainWindow wide(m_state);
+    wide.show();
+    PumpEvents();
+    auto* box = wide.findChild<QWidget*>(QStringLiteral("编辑框2"));
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(box)->state().offscreen);
 }
 
 TEST_F(WindowTest, TypedChineseIsWhatTheContentPropertyReads) {
