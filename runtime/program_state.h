@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "runtime/deployment.h"
 #include "runtime/value_types.h"
@@ -45,6 +46,10 @@ struct ProgramState {
     Text EngineDir;
 
     Deployment deployment;
+
+    // The clipboard text the clipboard watch saw at its last tick; none until its first tick
+    // after the watch was switched on.
+    std::optional<Text> WatchedClipboardText;
 
     CurrentFile Snapshot() const {
         std::lock_guard lock(m_currentFileMutex);

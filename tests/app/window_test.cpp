@@ -237,11 +237,23 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
     EXPECT_TRUE(
         WaitFor([&] { return input->text() == share; }, std::chrono::seconds(3), PumpEvents));
 
+    // An edit to the box stays while the clipboard holds the same text, also when that text
+    // is copied again; new share text replaces it within a second.
+    input->setText(QStringLiteral("链接：https://pan.example.com/s/AbCd \n提取码：12"));
+    const QString edited = input->text();
+    clipboard->setText(share);
+    WaitFor([] { return false; }, std::chrono::milliseconds(1300), PumpEvents);
+    EXPECT_EQ(input->text(), edited);
+    const QString next = QStringLiteral("链接：https://pan.example.com/s/EfGh \n提取码：5678");
+    clipboard->setText(next);
+    EXPECT_TRUE(
+        WaitFor([&] { return input->text() == next; }, std::chrono::seconds(3), PumpEvents));
+
     // Text lacking either word is ignored.
     for (const QString& other : {QStringLiteral("链接 only"), QStringLiteral("提取码 only")}) {
         clipboard->setText(other);
         WaitFor([] { return false; }, std::chrono::milliseconds(1300), PumpEvents);
-        EXPECT_EQ(input->text(), share);
+        EXPECT_EQ(input->text(), next);
     }
 
     watch->click();
@@ -249,7 +261,7 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
     const QString later = QStringLiteral("链接：https://pan.example.com/s/Zz \n提取码：9999");
     clipboard->setText(later);
     WaitFor([] { return false; }, std::chrono::milliseconds(1500), PumpEvents);
-    EXPECT_EQ(input->text(), share);
+    EXPECT_EQ(input->text(), next);
 }
 
 // Tab runs through the controls in view and never into one out of view; Enter in the input box
