@@ -3,6 +3,7 @@
 #include "runtime/program_files.h"
 #include "runtime/ui/deployment_loader.h"
 #include "runtime/ui/fatal_presenter.h"
+#include "runtime/ui/qt_translations.h"
 #include "runtime/ui/ui_thread.h"
 
 namespace pandrel {
@@ -11,6 +12,7 @@ Application::Application(const Text& runDir) : Application(ProgramFolders{runDir
 
 Application::Application(const ProgramFolders& folders) {
     InstallFatalErrorPresenter();
+    LoadQtChineseTranslations();
     m_state.RunDir = folders.runDir;
     if (folders.programDir != folders.runDir) {
         m_state.ProgramDir = folders.programDir;

@@ -25,8 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PANDREL_HOMEPAGE}")
 # The libraries come from dpkg-shlibdeps over every program and library in the package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Chinese captions need a CJK font; no library names one, so it is recommended here.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei")
+# Chinese captions need a CJK font, and Qt's own texts (menus, dialog buttons) its Chinese
+# catalogue; no library names either, so they are recommended here.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

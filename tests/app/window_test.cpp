@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/application.h"
 #include "app/window_texts.h"
 #include "download/task_list.h"
 #include "runtime/control_names.h"
@@ -219,6 +220,22 @@ TEST_F(WindowTest, ChineseCaptionsHaveGlyphs) {
             }
         }
     }
+}
+
+// Qt's own texts read in Chinese too: the edit box's menu and the message box's button.
+TEST_F(WindowTest, QtsOwnMenusAndButtonsAreChinese) {
+    Application program(Dir());
+    QLineEdit box;
+    std::unique_ptr<QMenu> menu(box.createStandardContextMenu());
+    QStringList items;
+    for (QAction* action : menu->actions()) {
+        items << action->text();
+    }
+    EXPECT_TRUE(items.join(QLatin1Char('|')).contains(QStringLiteral("粘贴")))
+        << items.join(QLatin1Char('|')).toStdString();
+    QMessageBox message;
+    message.setStandardButtons(QMessageBox::Ok);
+    EXPECT_EQ(message.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
 }
 
 TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
