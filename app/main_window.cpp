@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "app/event_binding.h"
 #include "app/window_texts.h"
 #include "runtime/control_names.h"
@@ -134,14 +136,25 @@ void MainWindow::ApplyListSettings() {
     }
 }
 
+QPoint MainWindow::Placement(const QRect& screen, const QRect& available) {
+    const QPoint centred(screen.x() + (screen.width() - kDesignWidth) / 2,
+                         screen.y() + (screen.height() - kDesignHeight) / 2);
+    // The far edges first, then the near ones, so the near ones win when the area is smaller.
+    const int x =
+        std::max(available.left(),
+                 std::min(centred.x(), available.left() + available.width() - kDesignWidth));
+    const int y =
+        std::max(available.top(),
+                 std::min(centred.y(), available.top() + available.height() - kDesignHeight));
+    return {x, y};
+}
+
 void MainWindow::CentreOnScreen() {
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }
-    const QRect whole = screen->geometry();
-    move(whole.x() + (whole.width() - kDesignWidth) / 2,
-         whole.y() + (whole.height() - kDesignHeight) / 2);
+    move(Placement(screen->geometry(), screen->availableGeometry()));
 }
 
 } // namespace pandrel

@@ -32,6 +32,12 @@ public:
     static constexpr int kDesignWidth = 959;
     static constexpr int kDesignHeight = 483;
 
+    // Where the window's outer top-left goes on a screen of that geometry and available area
+    // (the screen less panels and docks): centred on the whole screen at the design's outer
+    // size, then moved only as far as it takes to lie inside the available area; where the
+    // area is smaller, its left and top edges stay inside, with the controls and the title bar.
+    static QPoint Placement(const QRect& screen, const QRect& available);
+
 private:
     void ApplyListSettings();
     void CentreOnScreen();

@@ -136,6 +136,29 @@ TEST_F(WindowTest, EveryControlHasItsDesignAfterStartUp) {
     EXPECT_FALSE(about.contains(QLatin1Char('{'))) << "placeholders left in the about text";
 }
 
+// Centred on the whole screen at the design's size, and kept inside the available area.
+TEST(WindowPlacementTest, CentredAndInsideTheAvailableArea) {
+    const struct {
+        const char* label;
+        QRect screen;
+        QRect available;
+        QPoint topLeft;
+    } cases[] = {
+        {"full HD, panel at the bottom", {0, 0, 1920, 1080}, {0, 0, 1920, 1040}, {480, 298}},
+        {"second screen", {1920, 0, 1280, 1024}, {1920, 0, 1280, 1024}, {2080, 270}},
+        {"panel where the centred window would reach",
+         {0, 0, 1024, 600},
+         {0, 0, 1024, 520},
+         {32, 37}},
+        {"a dock on the left", {0, 0, 1000, 800}, {100, 0, 900, 800}, {100, 158}},
+        // 1366 x 768 at a scale factor of 2, a panel at the top: smaller than the design.
+        {"small screen at scale 2", {0, 0, 683, 384}, {0, 28, 683, 356}, {0, 28}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MainWindow::Placement(c.screen, c.available), c.topLeft) << c.label;
+    }
+}
+
 TEST_F(WindowTest, ListsHaveTheirColumnsAndMenusTheirItems) {
     StartWindow();
     const struct {
