@@ -43,6 +43,9 @@ struct TransferSink {
     // abandons the transfer and sets bodyTooLarge.
     std::size_t maxBodyBytes = kMaxBodyBytes;
     bool bodyTooLarge = false;
+    // Abandoned for time: the deadline passed (before or during the transfer) or the answer
+    // stalled.
+    bool timedOut = false;
 };
 
 // Owns an easy handle; closed on destruction.

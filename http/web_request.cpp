@@ -143,6 +143,7 @@ bool SendOne(const Text& target, const Text& agent, const Text& block,
     CURL* handle = easy.get();
     sink.maxBodyBytes = options.maxBodyBytes.value_or(kMaxBodyBytes);
     if (!detail::ApplyCommonOptions(handle, sink, options.deadline)) {
+        sink.timedOut = true;
         return false;
     }
     ApplyConnection(handle, target, agent, options);
@@ -154,6 +155,7 @@ bool SendOne(const Text& target, const Text& agent, const Text& block,
     if (result == CURLE_FILESIZE_EXCEEDED) {
         sink.bodyTooLarge = true;
     }
+    sink.timedOut = result == CURLE_OPERATION_TIMEDOUT;
     return result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.endedAfterHeaders);
 }
 
@@ -174,6 +176,7 @@ detail::TransferSink SendFollowingRedirects(const Text& target, const Text& agen
         if (!SendOne(address, agent, hopBlock, request, options, sink)) {
             detail::TransferSink failed;
             failed.bodyTooLarge = sink.bodyTooLarge;
+            failed.timedOut = sink.timedOut;
             return failed;
         }
         const std::optional<Text> next =
@@ -236,6 +239,9 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     if (options.bodyTooLarge != nullptr) {
         *options.bodyTooLarge = false;
     }
+    if (options.timedOut != nullptr) {
+        *options.timedOut = false;
+    }
     Text extraHeaders = options.extraHeaders.value_or("");
     if (options.normalizeHeaderNames.value_or(true)) {
         extraHeaders = NormalizeHeaderNames(extraHeaders);
@@ -264,6 +270,9 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
     }
     if (options.bodyTooLarge != nullptr) {
         *options.bodyTooLarge = sink.bodyTooLarge;
+    }
+    if (options.timedOut != nullptr) {
+        *options.timedOut = sink.timedOut;
     }
     if (options.returnedCookies != nullptr) {
         *options.returnedCookies = collected;

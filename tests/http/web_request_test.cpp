@@ -483,9 +483,16 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         std::string url;
         std::optional<std::size_t> cap = std::nullopt;
         bool tooLarge = false;
+        bool timedOut = false;
+        Deadline deadline = std::nullopt;
     };
+    const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    const auto past = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     const FailureCase cases[] = {
-        {"silent service", silent.Url("/")},
+        // First, while the deadline is still ahead.
+        {"silent service past the deadline", silent.Url("/"), std::nullopt, false, true, soon},
+        {"silent service", silent.Url("/"), std::nullopt, false, true},
+        {"deadline passed before sending", silent.Url("/"), std::nullopt, false, true, past},
         {"body over the limit", tooBig.Url("/"), std::nullopt, true},
         {"body over the caller's cap", capped.Url("/"), 1000, true},
         {"redirect body over the caller's cap", capped.Url("/moved"), 1000, true},
@@ -504,13 +511,17 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         Text returned = "untouched";
         Text cookies = "a=1; a=2";
         bool tooLarge = !c.tooLarge;
+        bool timedOut = !c.timedOut;
         Bytes body = WebRequest(c.url, {.cookies = &cookies,
                                         .returnedCookies = &returned,
                                         .returnedHeaders = &headers,
+                                        .deadline = c.deadline,
                                         .maxBodyBytes = c.cap,
-                                        .bodyTooLarge = &tooLarge});
+                                        .bodyTooLarge = &tooLarge,
+                                        .timedOut = &timedOut});
         EXPECT_TRUE(body.empty()) << c.name;
         EXPECT_EQ(tooLarge, c.tooLarge) << c.name;
+        EXPECT_EQ(timedOut, c.timedOut) << c.name;
         EXPECT_TRUE(headers.empty() || headers == "untouched") << c.name;
         EXPECT_TRUE(returned.empty() || returned == "untouched") << c.name;
     }
