@@ -28,8 +28,10 @@ std::chrono::steady_clock::time_point ParseDeadline() {
 }
 
 // FetchText with the body capped at kMaxListingBytes: a longer page gives the empty text.
-Text FetchCappedText(const Text& url, const Deadline& deadline) {
-    return ToText(WebRequest(url, {.deadline = deadline, .maxBodyBytes = kMaxListingBytes}));
+// `timedOut`, when given, says whether the request was abandoned for time.
+Text FetchCappedText(const Text& url, const Deadline& deadline, bool* timedOut = nullptr) {
+    return ToText(WebRequest(
+        url, {.deadline = deadline, .maxBodyBytes = kMaxListingBytes, .timedOut = timedOut}));
 }
 
 } // namespace
@@ -76,9 +78,12 @@ ParseOutcome FetchListing(ProgramState& state) {
     // The page is cut into its listing on the fetch thread too, so the window paints meanwhile.
     RunWhileWindowPaints([&] {
         answer = FetchListingPage(url, deadline);
-        raw = FetchCappedText(url, deadline);
+        bool rawTimedOut = false;
+        raw = FetchCappedText(url, deadline, &rawTimedOut);
         // A parse that ran out of time keeps the previous listing, whatever arrived before.
-        if (std::chrono::steady_clock::now() >= deadline) {
+        // libcurl's clock may end a request cut off by the deadline a little before ours
+        // reaches it, so the request's own word counts too.
+        if (std::chrono::steady_clock::now() >= deadline || rawTimedOut) {
             answer = {{}, {ParseFailure::TimedOut, answer.outcome.httpStatus}};
         }
     });
