@@ -74,13 +74,9 @@ private:
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_PEER_FAILED_VERIFICATION:
             return FetchFailure::NoConnection;
-        case CURLE_OPERATION_TIMEDOUT: {
-            // The same code for a connect that never completed and for a stalled answer; only
-            // a connection that was made carried the request.
-            long requestBytes = 0;
-            curl_easy_getinfo(handle, CURLINFO_REQUEST_SIZE, &requestBytes);
-            return requestBytes > 0 ? FetchFailure::TimedOut : FetchFailure::NoConnection;
-        }
+        case CURLE_OPERATION_TIMEDOUT:
+            return detail::TimedOutAfterSending(handle, result) ? FetchFailure::TimedOut
+                                                                : FetchFailure::NoConnection;
         default:
             return FetchFailure::Broken;
         }

@@ -230,6 +230,15 @@ void UseCookieStore(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
 }
 
+bool TimedOutAfterSending(CURL* handle, CURLcode result) {
+    if (result != CURLE_OPERATION_TIMEDOUT) {
+        return false;
+    }
+    long requestBytes = 0;
+    curl_easy_getinfo(handle, CURLINFO_REQUEST_SIZE, &requestBytes);
+    return requestBytes > 0;
+}
+
 } // namespace detail
 
 } // namespace pandrel

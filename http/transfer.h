@@ -43,8 +43,8 @@ struct TransferSink {
     // abandons the transfer and sets bodyTooLarge.
     std::size_t maxBodyBytes = kMaxBodyBytes;
     bool bodyTooLarge = false;
-    // Abandoned for time: the deadline passed (before or during the transfer) or the answer
-    // stalled.
+    // Abandoned for time: the deadline passed before the transfer, or it passed or the answer
+    // stalled after the request went out (TimedOutAfterSending).
     bool timedOut = false;
 };
 
@@ -93,6 +93,11 @@ private:
 // sink.maxBodyBytes must be set before.
 // False when the deadline has already passed: the request is not to be sent.
 bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadline);
+
+// Whether a transfer that ended with `result` was abandoned for time after its request went
+// out: the deadline passed or the answer stalled. libcurl gives the same code for a connect
+// that never completed, which is no connection rather than a slow answer.
+bool TimedOutAfterSending(CURL* handle, CURLcode result);
 
 // Joins the handle to the process-wide in-memory cookie store (the share handle with the
 // cookie engine on): cookies it receives are kept, matching ones are sent.

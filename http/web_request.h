@@ -43,9 +43,10 @@ struct WebRequestOptions {
     std::optional<std::size_t> maxBodyBytes = std::nullopt;
     // Out: set when the request failed because a body was longer than that.
     bool* bodyTooLarge = nullptr;
-    // Out: set when the request was abandoned for time: the deadline passed, before it was
-    // sent or while it ran, or the answer stalled. libcurl keeps time by a clock of its own,
-    // so only this says for sure that an empty result was cut off by the deadline.
+    // Out: set when the request was abandoned for time: the deadline passed before it was
+    // sent, or, once it was sent, the deadline passed or the answer stalled. A connect that
+    // never completed is not a time-out here. libcurl keeps time by a clock of its own, so
+    // only this says for sure that an empty result was cut off by the deadline.
     bool* timedOut = nullptr;
 };
 

@@ -89,6 +89,7 @@ TEST_F(PageFetchTest, FailuresGiveEmptyBuffersAndTheirCause) {
     RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
     RecordingServer truncated(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"));
     RecordingServer maintenance(Answer(RecordingServer::Response("503 Busy", {}, "维护中")));
+    const UnansweredLoopbackPort unanswered;
     const auto past = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     const struct {
         const char* label;
@@ -100,6 +101,8 @@ TEST_F(PageFetchTest, FailuresGiveEmptyBuffersAndTheirCause) {
     } cases[] = {
         {"closed port", "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/",
          std::nullopt, FetchFailure::NoConnection, 0, ""},
+        {"connect never completes", unanswered.Url(), std::nullopt, FetchFailure::NoConnection, 0,
+         ""},
         {"no answer", silent.Url("/"), std::nullopt, FetchFailure::TimedOut, 0, ""},
         {"deadline passed", silent.Url("/"), past, FetchFailure::TimedOut, 0, ""},
         {"cut short", truncated.Url("/"), std::nullopt, FetchFailure::Broken, 200, ""},

@@ -470,6 +470,7 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         return "HTTP/1.0 200 OK\r\n\r\n" + std::string(kMaxBodyBytes + 4096, 'x');
     });
     RecordingServer closed(Answer(""));
+    const UnansweredLoopbackPort unanswered;
     // Bodies one byte over a caller's cap of 1000: the final response's, announced, and a
     // redirect's, arriving without a length.
     RecordingServer capped([](const RecordedRequest& request) -> std::optional<std::string> {
@@ -498,6 +499,7 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         {"redirect body over the caller's cap", capped.Url("/moved"), 1000, true},
         {"cap above the limit is the limit", tooBig.Url("/"), kMaxBodyBytes * 2, true},
         {"closed without an answer", closed.Url("/")},
+        {"connect that never completes", unanswered.Url()},
         {"no host", "http:///x"},
         {"host with user info", "http://user@127.0.0.1:1/"},
         {"IPv6 address not closed", "http://[::1/x"},

@@ -217,6 +217,37 @@ int ClosedLoopbackPort() {
     return port;
 }
 
+UnansweredLoopbackPort::UnansweredLoopbackPort() {
+    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(m_listener, 0) != 0 ||
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot listen on loopback");
+    }
+    m_port = ntohs(address.sin_port);
+    // A backlog of 0 still queues a connection or two; these take those places for good.
+    for (int i = 0; i < 3; ++i) {
+        const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (filler >= 0) {
+            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            pollfd connected{filler, POLLOUT, 0};
+            poll(&connected, 1, 100);
+            m_fillers.push_back(filler);
+        }
+    }
+}
+
+UnansweredLoopbackPort::~UnansweredLoopbackPort() {
+    for (const int filler : m_fillers) {
+        close(filler);
+    }
+    close(m_listener);
+}
+
 void ClearProxyEnvironment() {
     for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
                              "ALL_PROXY", "no_proxy", "NO_PROXY"}) {

@@ -55,6 +55,24 @@ private:
 // connection to it is refused.
 int ClosedLoopbackPort();
 
+// A loopback port that completes no new connection while this lives: it listens with its
+// backlog filled and never accepts, so the system drops a client's handshake and the client's
+// connect times out.
+class UnansweredLoopbackPort {
+public:
+    UnansweredLoopbackPort();
+    ~UnansweredLoopbackPort();
+    UnansweredLoopbackPort(const UnansweredLoopbackPort&) = delete;
+    UnansweredLoopbackPort& operator=(const UnansweredLoopbackPort&) = delete;
+
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
+
+private:
+    int m_listener = -1;
+    int m_port = 0;
+    std::vector<int> m_fillers;
+};
+
 // Removes the proxy variables libcurl reads, so a developer's own proxy settings never divert
 // a loopback test.
 void ClearProxyEnvironment();
