@@ -6,7 +6,7 @@
 
 namespace pandrel {
 
-bool LoadQtChineseTranslations() {
+bool LoadQtChineseTranslations(const QString& folder) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) {
         return false;
@@ -18,13 +18,16 @@ bool LoadQtChineseTranslations() {
     }
     auto* translator = new QTranslator(app);
     translator->setObjectName(name);
-    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), folder) ||
         !QCoreApplication::installTranslator(translator)) {
         delete translator;
         return false;
     }
     return true;
+}
+
+bool LoadQtChineseTranslations() {
+    return LoadQtChineseTranslations(QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 }
 
 } // namespace pandrel
