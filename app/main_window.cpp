@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
