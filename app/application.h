@@ -14,8 +14,8 @@ namespace pandrel {
 
 // Global initialisation: the program-wide state for a run directory, the fatal-error box,
 // Qt's own texts in Chinese, the main window built from its template, and the start-up
-// sequence. The state lives as
-// long as this object and is released with it when the message loop has ended.
+// sequence. The state lives as long as this object and is released with it when the message
+// loop has ended.
 class Application {
 public:
     // Every file beside the program in `runDir`, as in a portable copy.
