@@ -4,9 +4,12 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include "runtime/ui/ui_thread.h"
+
 namespace pandrel {
 
 bool LoadQtChineseTranslations(const QString& folder) {
+    AssertUiThread();
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) {
         return false;
