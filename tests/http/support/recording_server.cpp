@@ -80,20 +80,30 @@ void SendAll(int fd, const std::string& data) {
     }
 }
 
+// A TCP socket on 127.0.0.1 at a port the system picks, listening with that backlog unless it
+// is negative; `address` receives where it is. Throws when the system refuses.
+int LoopbackSocket(int backlog, sockaddr_in& address) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        (backlog >= 0 && listen(fd, backlog) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        throw std::runtime_error("loopback socket failed");
+    }
+    return fd;
+}
+
 } // namespace
 
 RecordingServer::RecordingServer(Responder responder) : m_responder(std::move(responder)) {
-    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(m_listener, 16) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("loopback listener failed");
-    }
+    m_listener = LoopbackSocket(16, address);
     m_port = ntohs(address.sin_port);
     m_thread = std::thread([this] { Serve(); });
 }
@@ -201,37 +211,18 @@ void RecordingServer::HandleConnection(int fd) {
 }
 
 int ClosedLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd); // bound but never listening: a connection to it is refused
-    }
-    return port;
+    close(LoopbackSocket(-1, address)); // bound but never listening: a connection is refused
+    return ntohs(address.sin_port);
 }
 
 UnansweredLoopbackPort::UnansweredLoopbackPort() {
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(m_listener, 0) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot listen on loopback");
-    }
+    m_listener = LoopbackSocket(0, address);
     m_port = ntohs(address.sin_port);
     // A backlog of 0 still queues a connection or two; these take those places for good.
     for (int i = 0; i < 3; ++i) {
-        const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (filler >= 0) {
             connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
             pollfd connected{filler, POLLOUT, 0};
