@@ -57,14 +57,14 @@ public:
         long status = 0;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
         if (result != CURLE_OK) {
-            return {{}, status, FailureOf(handle, result, sink.bodyTooLarge)};
+            return {{}, status, FailureOf(handle, result, sink)};
         }
         return {std::move(sink.body), status, FetchFailure::None};
     }
 
 private:
-    static FetchFailure FailureOf(CURL* handle, CURLcode result, bool bodyTooLarge) {
-        if (bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+    static FetchFailure FailureOf(CURL* handle, CURLcode result, const detail::TransferSink& sink) {
+        if (sink.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
             return FetchFailure::TooLarge;
         }
         switch (result) {
@@ -75,8 +75,8 @@ private:
         case CURLE_PEER_FAILED_VERIFICATION:
             return FetchFailure::NoConnection;
         case CURLE_OPERATION_TIMEDOUT:
-            return detail::TimedOutAfterSending(handle, result) ? FetchFailure::TimedOut
-                                                                : FetchFailure::NoConnection;
+            return detail::TimedOut(handle, result, sink) ? FetchFailure::TimedOut
+                                                          : FetchFailure::NoConnection;
         default:
             return FetchFailure::Broken;
         }

@@ -191,6 +191,7 @@ bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadli
             return false;
         }
         budgetMs = static_cast<long>(left.count());
+        sink.deadlineBeforeConnectTimeout = budgetMs < g_connectTimeout.load() * 1000;
     }
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, budgetMs);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
@@ -230,13 +231,13 @@ void UseCookieStore(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
 }
 
-bool TimedOutAfterSending(CURL* handle, CURLcode result) {
+bool TimedOut(CURL* handle, CURLcode result, const TransferSink& sink) {
     if (result != CURLE_OPERATION_TIMEDOUT) {
         return false;
     }
     long requestBytes = 0;
     curl_easy_getinfo(handle, CURLINFO_REQUEST_SIZE, &requestBytes);
-    return requestBytes > 0;
+    return requestBytes > 0 || sink.deadlineBeforeConnectTimeout;
 }
 
 } // namespace detail

@@ -43,9 +43,11 @@ struct TransferSink {
     // abandons the transfer and sets bodyTooLarge.
     std::size_t maxBodyBytes = kMaxBodyBytes;
     bool bodyTooLarge = false;
-    // Abandoned for time: the deadline passed before the transfer, or it passed or the answer
-    // stalled after the request went out (TimedOutAfterSending).
+    // Abandoned for time: the deadline passed before the transfer, or ended it (TimedOut).
     bool timedOut = false;
+    // Set by ApplyCommonOptions: the deadline comes before the connect time-out would, so a
+    // connect that never completed was cut off by the deadline.
+    bool deadlineBeforeConnectTimeout = false;
 };
 
 // Owns an easy handle; closed on destruction.
@@ -94,10 +96,11 @@ private:
 // False when the deadline has already passed: the request is not to be sent.
 bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadline);
 
-// Whether a transfer that ended with `result` was abandoned for time after its request went
-// out: the deadline passed or the answer stalled. libcurl gives the same code for a connect
-// that never completed, which is no connection rather than a slow answer.
-bool TimedOutAfterSending(CURL* handle, CURLcode result);
+// Whether a transfer that ended with `result` was abandoned for time: the deadline passed,
+// or the answer stalled after the request went out. libcurl gives the same code for a connect
+// that did not complete within the connect time-out, which is no connection rather than a
+// slow answer.
+bool TimedOut(CURL* handle, CURLcode result, const TransferSink& sink);
 
 // Joins the handle to the process-wide in-memory cookie store (the share handle with the
 // cookie engine on): cookies it receives are kept, matching ones are sent.

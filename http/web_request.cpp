@@ -155,7 +155,7 @@ bool SendOne(const Text& target, const Text& agent, const Text& block,
     if (result == CURLE_FILESIZE_EXCEEDED) {
         sink.bodyTooLarge = true;
     }
-    sink.timedOut = detail::TimedOutAfterSending(handle, result);
+    sink.timedOut = detail::TimedOut(handle, result, sink);
     return result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.endedAfterHeaders);
 }
 

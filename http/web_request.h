@@ -44,9 +44,9 @@ struct WebRequestOptions {
     // Out: set when the request failed because a body was longer than that.
     bool* bodyTooLarge = nullptr;
     // Out: set when the request was abandoned for time: the deadline passed before it was
-    // sent, or, once it was sent, the deadline passed or the answer stalled. A connect that
-    // never completed is not a time-out here. libcurl keeps time by a clock of its own, so
-    // only this says for sure that an empty result was cut off by the deadline.
+    // sent or ended it, or the answer stalled once the request was sent. A connect that did
+    // not complete within the connect time-out is not a time-out here. libcurl keeps time by
+    // a clock of its own, so only this says for sure that the deadline cut a request off.
     bool* timedOut = nullptr;
 };
 

@@ -90,11 +90,12 @@ TEST_F(PageFetchTest, FailuresGiveEmptyBuffersAndTheirCause) {
     RecordingServer truncated(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"));
     RecordingServer maintenance(Answer(RecordingServer::Response("503 Busy", {}, "维护中")));
     const UnansweredLoopbackPort unanswered;
-    const auto past = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    using std::chrono_literals::operator""ms;
     const struct {
         const char* label;
         std::string url;
-        Deadline deadline;
+        // The deadline, this far from the fetch's start; none when not given.
+        std::optional<std::chrono::milliseconds> timeLeft;
         FetchFailure failure;
         long status;
         std::string body;
@@ -103,19 +104,25 @@ TEST_F(PageFetchTest, FailuresGiveEmptyBuffersAndTheirCause) {
          std::nullopt, FetchFailure::NoConnection, 0, ""},
         {"connect never completes", unanswered.Url(), std::nullopt, FetchFailure::NoConnection, 0,
          ""},
+        // The deadline comes before the connect time-out would.
+        {"connect cut off by the deadline", unanswered.Url(), 500ms, FetchFailure::TimedOut, 0, ""},
         {"no answer", silent.Url("/"), std::nullopt, FetchFailure::TimedOut, 0, ""},
-        {"deadline passed", silent.Url("/"), past, FetchFailure::TimedOut, 0, ""},
+        {"deadline passed", silent.Url("/"), -1000ms, FetchFailure::TimedOut, 0, ""},
         {"cut short", truncated.Url("/"), std::nullopt, FetchFailure::Broken, 200, ""},
         {"not http", "ftp://127.0.0.1/", std::nullopt, FetchFailure::Broken, 0, ""},
         {"error status", maintenance.Url("/"), std::nullopt, FetchFailure::None, 503, "维护中"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const FetchedPage page = FetchPage(c.url, c.deadline, kMaxBodyBytes);
+        const auto deadline = [&c] {
+            return c.timeLeft ? Deadline(std::chrono::steady_clock::now() + *c.timeLeft)
+                              : std::nullopt;
+        };
+        const FetchedPage page = FetchPage(c.url, deadline(), kMaxBodyBytes);
         EXPECT_EQ(page.failure, c.failure);
         EXPECT_EQ(page.status, c.status);
         EXPECT_EQ(AsString(page.body), c.body);
-        EXPECT_EQ(AsString(FetchPageBytes(c.url, c.deadline)), c.body);
+        EXPECT_EQ(AsString(FetchPageBytes(c.url, deadline())), c.body);
     }
 }
 

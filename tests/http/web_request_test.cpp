@@ -485,21 +485,22 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         std::optional<std::size_t> cap = std::nullopt;
         bool tooLarge = false;
         bool timedOut = false;
-        Deadline deadline = std::nullopt;
+        // The deadline, this far from the request's start; none when not given.
+        std::optional<std::chrono::milliseconds> timeLeft = std::nullopt;
     };
-    const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    const auto past = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    using std::chrono_literals::operator""ms;
     const FailureCase cases[] = {
-        // First, while the deadline is still ahead.
-        {"silent service past the deadline", silent.Url("/"), std::nullopt, false, true, soon},
+        {"silent service past the deadline", silent.Url("/"), std::nullopt, false, true, 300ms},
         {"silent service", silent.Url("/"), std::nullopt, false, true},
-        {"deadline passed before sending", silent.Url("/"), std::nullopt, false, true, past},
+        {"deadline passed before sending", silent.Url("/"), std::nullopt, false, true, -1000ms},
         {"body over the limit", tooBig.Url("/"), std::nullopt, true},
         {"body over the caller's cap", capped.Url("/"), 1000, true},
         {"redirect body over the caller's cap", capped.Url("/moved"), 1000, true},
         {"cap above the limit is the limit", tooBig.Url("/"), kMaxBodyBytes * 2, true},
         {"closed without an answer", closed.Url("/")},
         {"connect that never completes", unanswered.Url()},
+        // The deadline comes before the connect time-out would.
+        {"connect cut off by the deadline", unanswered.Url(), std::nullopt, false, true, 500ms},
         {"no host", "http:///x"},
         {"host with user info", "http://user@127.0.0.1:1/"},
         {"IPv6 address not closed", "http://[::1/x"},
@@ -514,10 +515,12 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
         Text cookies = "a=1; a=2";
         bool tooLarge = !c.tooLarge;
         bool timedOut = !c.timedOut;
+        const Deadline deadline =
+            c.timeLeft ? Deadline(std::chrono::steady_clock::now() + *c.timeLeft) : std::nullopt;
         Bytes body = WebRequest(c.url, {.cookies = &cookies,
                                         .returnedCookies = &returned,
                                         .returnedHeaders = &headers,
-                                        .deadline = c.deadline,
+                                        .deadline = deadline,
                                         .maxBodyBytes = c.cap,
                                         .bodyTooLarge = &tooLarge,
                                         .timedOut = &timedOut});
