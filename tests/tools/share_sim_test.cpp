@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "share_sim_process.h"
@@ -327,7 +328,8 @@ TEST_F(ShareSimTest, Fail5xxAnswersDownloadsOnly) {
 class ShareSimRateTest : public ShareSimTest,
                          public ::testing::WithParamInterface<std::vector<std::string>> {};
 
-// 1 MiB at 512 KiB/s takes at least a second; no upper bound on a shared machine.
+// 1 MiB at 512 KiB/s takes at least a second, and so does any answer held back by a second;
+// no upper bound on a shared machine.
 TEST_P(ShareSimRateTest, ADownloadRunsNoFasterThanItsRate) {
     Start(GetParam());
     const Reply reply = Fetch(FileUrl("big.bin"));
@@ -338,7 +340,22 @@ TEST_P(ShareSimRateTest, ADownloadRunsNoFasterThanItsRate) {
 INSTANTIATE_TEST_SUITE_P(Limits, ShareSimRateTest,
                          ::testing::Values(std::vector<std::string>{"--rate", "512K"},
                                            std::vector<std::string>{"--rate", "4M", "--slow-one-in",
-                                                                    "1", "--slow-factor", "8"}));
+                                                                    "1", "--slow-factor", "8"},
+                                           std::vector<std::string>{"--latency", "1000"}));
+
+// A client's downloads past --max-conns are refused while the others run, and only then.
+TEST_F(ShareSimTest, MaxConnsRefusesAClientsDownloadsPastTheLimit) {
+    Start({"--max-conns", "1", "--rate", "512K"});
+    Reply first;
+    std::thread running([&] { first = Fetch(FileUrl("big.bin")); }); // 2 s at 512 KiB/s
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(Fetch(FileUrl("f.bin")).status, 503);
+    EXPECT_NE(Fetch(m_sim.BaseUrl() + "/?share=" + kId + "&pwd=ab12").body.find("<tbody>"),
+              std::string::npos); // pages are not downloads
+    running.join();
+    EXPECT_EQ(first.body, Pattern(1024 * 1024));
+    EXPECT_EQ(Fetch(FileUrl("f.bin")).body, Pattern(1000));
+}
 
 TEST_F(ShareSimTest, StallKeepsTheFirstDownloadSilentAndTermStillEndsTheService) {
     Start({"--stall-after", "100000", "--log", PathOf("log.txt")});
@@ -382,6 +399,8 @@ TEST(ShareSimCommandLine, BadFlagsAreRefusedAndHelpNamesEveryFlag) {
                                                {"--drop-after", "8M-1M"},
                                                {"--slow-one-in", "3"},
                                                {"--listing-status", "600"},
+                                               {"--max-conns", "0"},
+                                               {"--latency", "soon"},
                                                {"--bogus", "1"}}) {
         ShareSimProcess sim;
         EXPECT_FALSE(sim.Start(root.Path(), args)) << args.front();
@@ -396,8 +415,8 @@ TEST(ShareSimCommandLine, BadFlagsAreRefusedAndHelpNamesEveryFlag) {
     EXPECT_EQ(pclose(pipe), 0);
     for (const char* flag :
          {"--root", "--host", "--port", "--rate", "--slow-one-in", "--slow-factor", "--drop-after",
-          "--fail-5xx", "--stall-after", "--stall-every", "--no-ranges", "--page",
-          "--listing-status", "--listing-stall", "--log", "--seed"}) {
+          "--fail-5xx", "--stall-after", "--stall-every", "--no-ranges", "--latency", "--max-conns",
+          "--page", "--listing-status", "--listing-stall", "--log", "--seed"}) {
         EXPECT_NE(help.find(flag), std::string::npos) << flag;
     }
 }

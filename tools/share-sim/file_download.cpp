@@ -144,8 +144,40 @@ bool FileDownload::Refuse(const HttpRequest& request, Connection& connection, in
     return connection.Send(ResponseHead(status, {{"Content-Length", "0"}}));
 }
 
+bool FileDownload::TakeSlot(const std::string& peer) {
+    if (m_options.maxConns == 0) {
+        return true;
+    }
+    std::lock_guard lock(m_slotMutex);
+    std::uint64_t& count = m_downloads[peer];
+    if (count >= m_options.maxConns) {
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void FileDownload::ReleaseSlot(const std::string& peer) {
+    if (m_options.maxConns == 0) {
+        return;
+    }
+    std::lock_guard lock(m_slotMutex);
+    if (--m_downloads[peer] == 0) {
+        m_downloads.erase(peer);
+    }
+}
+
 bool FileDownload::Serve(const HttpRequest& request, Connection& connection,
                          const std::filesystem::path& path) {
+    if (!TakeSlot(connection.Peer())) {
+        Log(request, 0, 503);
+        return connection.Send(ResponseHead(503, {{"Content-Length", "0"}}));
+    }
+    struct SlotGuard {
+        FileDownload& owner;
+        const std::string& peer;
+        ~SlotGuard() { owner.ReleaseSlot(peer); }
+    } slot{*this, connection.Peer()};
     const Plan plan = MakePlan();
     if (plan.failWith503) {
         Log(request, 0, 503);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -41,6 +42,10 @@ private:
         bool failWith503 = false;
     };
     Plan MakePlan();
+    // Counts a download of `peer` as under way; false (and nothing counted) when the peer
+    // already has --max-conns of them.
+    bool TakeSlot(const std::string& peer);
+    void ReleaseSlot(const std::string& peer);
     // Sends bytes [first, first + length) of `fd`; returns the body bytes sent and whether
     // the connection is still usable.
     bool SendBody(Connection& connection, int fd, std::uint64_t first, std::uint64_t length,
@@ -52,6 +57,8 @@ private:
     std::mt19937_64 m_random;
     std::ofstream m_log;
     std::atomic<bool> m_stallTaken{false};
+    std::mutex m_slotMutex;                           // guards m_downloads
+    std::map<std::string, std::uint64_t> m_downloads; // under way, per client address
 };
 
 } // namespace sharesim

@@ -98,6 +98,16 @@ const char* Reason(int status) {
     }
 }
 
+// The numeric address of a peer, without its port.
+std::string AddressText(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw =
+        address.ss_family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr)
+            : &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    return inet_ntop(address.ss_family, raw, text, sizeof text) ? text : "";
+}
+
 } // namespace
 
 std::string HttpRequest::Header(std::string_view name) const {
@@ -123,8 +133,8 @@ std::string ResponseHead(int status,
     return head + "\r\n";
 }
 
-Connection::Connection(int fd, const std::atomic<bool>& stopping)
-    : m_fd(fd), m_stopping(stopping) {}
+Connection::Connection(int fd, std::string peer, const std::atomic<bool>& stopping)
+    : m_fd(fd), m_peer(std::move(peer)), m_stopping(stopping) {}
 
 Connection::~Connection() {
     // Half-close first so the peer reads every byte already sent before it sees the end.
@@ -297,14 +307,18 @@ void HttpServer::Run() {
             ReapFinished(false);
             continue;
         }
-        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const int fd =
+            accept4(m_listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
         if (fd < 0) {
             continue;
         }
         auto worker = std::make_unique<Worker>();
         Worker& ref = *worker;
         m_workers.push_back(std::move(worker));
-        ref.thread = std::thread([this, fd, &ref] { Serve(fd, ref); });
+        ref.thread =
+            std::thread([this, fd, &ref, peer = AddressText(from)] { Serve(fd, peer, ref); });
     }
     ReapFinished(true);
 }
@@ -324,9 +338,9 @@ void HttpServer::ReapFinished(bool all) {
     }
 }
 
-void HttpServer::Serve(int fd, Worker& worker) {
+void HttpServer::Serve(int fd, std::string peer, Worker& worker) {
     {
-        Connection connection(fd, m_stopping);
+        Connection connection(fd, std::move(peer), m_stopping);
         HttpRequest request;
         bool malformed = false;
         while (connection.ReadRequest(request, malformed)) {

@@ -30,7 +30,8 @@ struct HttpRequest {
 // One accepted socket, used by the one thread that serves it.
 class Connection {
 public:
-    Connection(int fd, const std::atomic<bool>& stopping);
+    // `peer` is the client's address without its port.
+    Connection(int fd, std::string peer, const std::atomic<bool>& stopping);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -49,11 +50,14 @@ public:
     // oversized head; `malformed` tells the last two apart so a 400 can still be sent.
     bool ReadRequest(HttpRequest& request, bool& malformed);
 
+    const std::string& Peer() const { return m_peer; }
+
 private:
     enum class PeerState { Open, DataWaiting, Gone };
     PeerState Peek() const;
 
     int m_fd;
+    std::string m_peer;
     const std::atomic<bool>& m_stopping;
     std::string m_buffer; // bytes read past the last request head
 };
@@ -83,7 +87,7 @@ private:
         std::thread thread;
         std::atomic<bool> done{false};
     };
-    void Serve(int fd, Worker& worker);
+    void Serve(int fd, std::string peer, Worker& worker);
     void ReapFinished(bool all);
 
     RequestHandler m_handler;

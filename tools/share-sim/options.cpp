@@ -64,6 +64,16 @@ bool Apply(Options& options, std::string_view flag, const std::string& value) {
         (flag == "--rate" ? options.rate : options.stallAfter.emplace()) = count.value_or(0);
         return count.has_value();
     }
+    if (flag == "--latency") {
+        const auto ms = ParseUnsigned(value);
+        options.latency = std::chrono::milliseconds(ms && *ms <= 60000 ? *ms : 0);
+        return ms && *ms <= 60000;
+    }
+    if (flag == "--max-conns") {
+        const auto count = ParseUnsigned(value);
+        options.maxConns = count.value_or(0);
+        return count && *count > 0;
+    }
     if (flag == "--slow-one-in" || flag == "--seed") {
         const auto number = ParseUnsigned(value);
         (flag == "--seed" ? options.seed.emplace() : options.slowOneIn) = number.value_or(0);
@@ -206,6 +216,11 @@ Faults and speed, applied to file downloads only, decided per download request:
                         download that gets that far stalls unless --stall-every
   --stall-every         stall every download that gets that far
   --no-ranges           ignore Range headers: every download is the whole file (200)
+  --latency MS          hold back the first byte of every answer (pages and errors
+                        too) by MS milliseconds, like a round trip on a real network
+  --max-conns N         answer 503 to a client's (N+1)-th simultaneous download: a
+                        connection counts while it serves a download, from its request
+                        to its last byte; idle kept-alive connections do not count
 
 Listings, applied to every share query:
   --page FILE           answer with the bytes of FILE, whatever the share and code

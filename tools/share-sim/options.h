@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +30,10 @@ struct Options {
     bool noRanges = false; // a server without byte ranges
     int listingStatus = 0; // 0, or the status every share query is answered with
     bool listingStall = false;
+    // Every answer's first byte waits this long, like a round trip on a real network.
+    std::chrono::milliseconds latency{0};
+    // Downloads one client (one address) may have under way at once; 0 = no limit.
+    std::uint64_t maxConns = 0;
     std::string page;
     std::string log;
     std::optional<std::uint64_t> seed;

@@ -177,6 +177,9 @@ ShareService::ShareService(const Options& options, int port)
 ShareService::~ShareService() = default;
 
 bool ShareService::Handle(const HttpRequest& request, Connection& connection) {
+    if (m_options.latency.count() > 0 && !connection.Wait(m_options.latency)) {
+        return false; // the client left while its answer was on the way
+    }
     if (request.method != "GET" && request.method != "HEAD") {
         connection.Send(ResponseHead(
             405, {{"Allow", "GET, HEAD"}, {"Content-Length", "0"}, {"Connection", "close"}}));
