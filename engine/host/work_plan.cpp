@@ -40,7 +40,7 @@ WorkChoice ChooseWork(const std::vector<PieceView>& pieces, double typicalRate,
     double slowestSeconds = -1;
     for (size_t i = 0; i < pieces.size(); ++i) {
         const PieceView& p = pieces[i];
-        if (p.pos >= p.end) {
+        if (p.pos >= p.end || p.closing) {
             continue;
         }
         if (p.users == 0) {
@@ -73,7 +73,8 @@ WorkChoice ChooseWork(const std::vector<PieceView>& pieces, double typicalRate,
     double longest = timings.raceAfter.count();
     for (size_t i = 0; i < pieces.size(); ++i) {
         const PieceView& p = pieces[i];
-        if (p.users < 1 || p.users >= kMaxRacers || p.pos >= p.end || !p.userMeasured) {
+        if (p.users < 1 || p.users >= kMaxRacers || p.pos >= p.end || !p.userMeasured ||
+            p.closing) {
             continue;
         }
         const double seconds = SecondsLeft(p, typicalRate);
@@ -124,6 +125,13 @@ std::vector<int64_t> FanOutCuts(int64_t pos, int64_t end, int slots) {
         cuts.push_back(pos + left * i / parts);
     }
     return cuts;
+}
+
+int64_t RequestSpan(int64_t pieceLength, int64_t freeBytes, double typicalRate, int connections) {
+    const int64_t share = freeBytes / std::max(connections, 1);
+    int64_t span = typicalRate > 0 ? static_cast<int64_t>(typicalRate * kSpanSeconds) : share / 2;
+    span = std::clamp<int64_t>(std::min(span, share), kMinPiece, kMaxSpan);
+    return pieceLength - span < kMinPiece ? pieceLength : span;
 }
 
 double MedianRate(std::vector<double> rates) {

@@ -13,6 +13,12 @@ namespace dlengine {
 constexpr int64_t kMinPiece = 1 << 20;
 constexpr int64_t kMinSplit = 256 << 10;
 
+// A fresh download opens kFirstRequests at once, the k-th for kFirstSpan bytes from k times
+// kFirstSpan: enough to learn the size and to start. Each ends cleanly where it asked, its
+// connection free for the next piece; one past the end of a small file is answered 416.
+constexpr int kFirstRequests = 4;
+constexpr int64_t kFirstSpan = 1 << 20;
+
 // What the scheduler knows of one missing piece [pos, end) of a ranged download.
 struct PieceView {
     int64_t pos = 0;
@@ -20,6 +26,9 @@ struct PieceView {
     int users = 0;             // connections filling it (2 while it is raced)
     double userRate = 0;       // bytes per second of its connection, when it has one
     bool userMeasured = false; // the rate covers at least one full measuring window
+    // Its connections have their successors open already: it ends in about a round trip and
+    // is neither cut nor raced.
+    bool closing = false;
 };
 
 // The next thing an idle connection slot should do.
@@ -72,6 +81,16 @@ std::vector<size_t> JudgePaces(std::vector<ConnectionPace>& paces, double rememb
 // these at once, so that every new request asks for exactly its part and only the first one
 // runs past a cut.
 std::vector<int64_t> FanOutCuts(int64_t pos, int64_t end, int slots);
+
+// How much of a free piece of `pieceLength` one request asks for: about kSpanSeconds at
+// `typicalRate`, or while speeds are unknown, an even share of half the free bytes among
+// `connections` (the other half stays free for the connections a growing count adds); never
+// under kMinPiece nor over kMaxSpan, and never over an even share of what is free, so that the
+// last requests end together. A request ends where its piece ends, so that its connection can
+// carry the next one; a piece that would keep a tail under kMinPiece is asked for whole.
+constexpr double kSpanSeconds = 2.0;
+constexpr int64_t kMaxSpan = 64 << 20;
+int64_t RequestSpan(int64_t pieceLength, int64_t freeBytes, double typicalRate, int connections);
 
 // The upper median of the rates; 0 for none.
 double MedianRate(std::vector<double> rates);

@@ -1,6 +1,8 @@
 // The scheduler's decisions on their own: which piece an idle connection takes, where a piece
-// is cut, when the end game races a piece, and which crawling connections give theirs back.
+// is cut, when the end game races a piece, which crawling connections give theirs back, how
+// much one request asks for, how many connections a download runs and how the host shares them.
 
+#include "connection_policy.h"
 #include "work_plan.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +100,18 @@ TEST(ChooseWork, PicksFreeThenSplitThenRace) {
          Kind::None,
          0,
          0},
+        {"a closing piece is neither cut nor raced, a free one is taken",
+         {PieceView{0, 40 * kMiB, 1, 100 * kKiB, true, true}, Piece(40 * kMiB, 41 * kMiB, 0)},
+         kFast,
+         Kind::Free,
+         1,
+         0},
+        {"nothing else: a closing crawler is left to end",
+         {PieceView{0, 400 * kKiB, 1, 10 * kKiB, true, true}},
+         kFast,
+         Kind::None,
+         0,
+         0},
     };
     for (const auto& c : cases) {
         const WorkChoice w = ChooseWork(c.pieces, c.typical);
@@ -137,6 +151,126 @@ TEST(FanOutCuts, ShareEvenlyWithoutPartsUnderTheMinimum) {
             previous = cut;
         }
         EXPECT_GE(c.end - previous, cuts.empty() ? 0 : dlengine::kMinPiece);
+    }
+}
+
+TEST(RequestSpan, AboutTwoSecondsEvenAtTheEndNoCrumbs) {
+    const struct {
+        const char* label;
+        int64_t piece, free;
+        double rate;
+        int connections;
+        int64_t span;
+    } cases[] = {
+        {"speeds unknown: half an even share", 100 * kMiB, 100 * kMiB, 0, 16, 100 * kMiB / 32},
+        {"two seconds at the typical speed", 512 * kMiB, 512 * kMiB, kFast, 16, 8 * kMiB},
+        {"never over an even share of what is free", 40 * kMiB, 40 * kMiB, kFast, 16,
+         40 * kMiB / 16},
+        {"never under a mebibyte", 10 * kMiB, 10 * kMiB, kFast, 16, kMiB},
+        {"never over the longest request", 4096 * kMiB, 4096 * kMiB, 100 * kMiB, 16,
+         dlengine::kMaxSpan},
+        {"a tail under a mebibyte goes with it", 3 * kMiB / 2, 3 * kMiB / 2, kFast, 16,
+         3 * kMiB / 2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dlengine::RequestSpan(c.piece, c.free, c.rate, c.connections), c.span) << c.label;
+    }
+}
+
+// One table of what the count does after a series of observations: the rate of each step
+// (MiB/s, connections running, seconds left at that rate) or a refusal (requests still open).
+TEST(ConnectionPolicy, GrowsWhileTheRateGrowsAndKeepsUnderTheServersLimit) {
+    using dlengine::PolicyEvent;
+    const auto step = [](double mibPerSecond, int running, double secondsLeft = 30) {
+        return PolicyEvent{PolicyEvent::Kind::Step, mibPerSecond * kMiB, running, secondsLeft, 0};
+    };
+    const auto refused = [](int othersOpen) {
+        return PolicyEvent{PolicyEvent::Kind::Refused, 0, 0, 0, othersOpen};
+    };
+    const struct {
+        const char* label;
+        int pinned; // DLENGINE_CONNECTIONS, 0 when unset
+        std::vector<PolicyEvent> events;
+        int count;
+        bool searching;
+        bool serverLimited;
+    } cases[] = {
+        {"starts with sixteen", 0, {}, 16, true, false},
+        {"out of range is the adaptive start", 65, {}, 16, true, false},
+        {"the first step doubles", 0, {step(64, 16)}, 32, true, false},
+        {"doubles while the rate grows", 0, {step(64, 16), step(120, 32)}, 64, true, false},
+        {"never past sixty-four",
+         0,
+         {step(64, 16), step(120, 32), step(250, 64)},
+         64,
+         false,
+         false},
+        {"one step without a tenth more may be noise",
+         0,
+         {step(64, 16), step(68, 32)},
+         32,
+         true,
+         false},
+        {"the next step decides it was noise",
+         0,
+         {step(64, 16), step(68, 32), step(125, 32)},
+         64,
+         true,
+         false},
+        {"two steps without a tenth more give the added connections back",
+         0,
+         {step(64, 16), step(68, 32), step(66, 32)},
+         16,
+         false,
+         false},
+        {"no evidence while fewer than the count run", 0, {step(64, 12)}, 16, true, false},
+        {"a download about to end does not search", 0, {step(64, 16, 0.5)}, 16, true, false},
+        {"refusals bring the count down to what the server serves",
+         0,
+         {refused(15), refused(14), refused(9), refused(8)},
+         8,
+         false,
+         true},
+        {"a refusal ends the search, steps change nothing after it",
+         0,
+         {step(64, 16), refused(20), step(200, 20), step(400, 20)},
+         20,
+         false,
+         true},
+        {"a refusal never raises the count", 0, {refused(40)}, 16, false, true},
+        {"at least one", 0, {refused(0)}, 1, false, true},
+        {"pinned: no search", 8, {step(32, 8), step(64, 8), step(128, 8)}, 8, false, false},
+        {"pinned: a refusal still lowers it", 8, {refused(6)}, 6, false, true},
+    };
+    for (const auto& c : cases) {
+        dlengine::ConnectionPolicy policy = dlengine::StartPolicy(c.pinned);
+        for (const PolicyEvent& e : c.events) {
+            policy = dlengine::NextPolicy(policy, e);
+        }
+        EXPECT_EQ(policy.count, c.count) << c.label;
+        EXPECT_EQ(policy.searching, c.searching) << c.label;
+        EXPECT_EQ(policy.serverLimited, c.serverLimited) << c.label;
+    }
+}
+
+TEST(ShareConnections, NoTaskGetsMoreThanItWantsTheRestEvenly) {
+    const struct {
+        const char* label;
+        std::vector<int> wants;
+        int ceiling;
+        std::vector<int> shares;
+    } cases[] = {
+        {"no tasks", {}, 64, {}},
+        {"one task within the ceiling", {16}, 64, {16}},
+        {"one task past it", {100}, 64, {64}},
+        {"a stopped task wants none", {0, 64}, 64, {0, 64}},
+        {"what a small one leaves goes to the other", {2, 64}, 64, {2, 62}},
+        {"even shares, the odd ones to the first", {16, 16, 16, 16, 16}, 64, {13, 13, 13, 13, 12}},
+        {"three levels", {4, 30, 64}, 64, {4, 30, 30}},
+        {"more tasks than connections: one each to the first", {8, 8, 8}, 2, {1, 1, 0}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dlengine::ShareConnections(c.wants, c.ceiling), c.shares) << c.label;
     }
 }
 
