@@ -1,5 +1,6 @@
 #include "host_loop.h"
 
+#include "connection_policy.h"
 #include "disk_flusher.h"
 #include "protocol.h"
 #include "request.h"
@@ -27,6 +28,7 @@ void OnTerminate(int) {
 
 // Upper bound of one wait, so that retries, progress saves and speed samples stay on time.
 constexpr int kTickMs = 100;
+constexpr auto kShareInterval = std::chrono::milliseconds(20);
 
 class Host {
 public:
@@ -55,6 +57,7 @@ public:
             Reap();
             TakeFlushes();
             const auto now = Clock::now();
+            ShareHostConnections(now);
             for (auto& [handle, task] : m_tasks) {
                 task->Tick(now);
             }
@@ -79,6 +82,7 @@ private:
             if (!Handle(buffer.data(), static_cast<size_t>(got))) {
                 return false;
             }
+            m_commandsHandled = true;
         }
     }
 
@@ -171,6 +175,26 @@ private:
         }
     }
 
+    // Shares the host's connections between its running tasks, as often as their wishes may
+    // change: after a command (a task started or stopped) and a few times a second.
+    void ShareHostConnections(Clock::time_point now) {
+        if (!m_commandsHandled && now - m_lastShare < kShareInterval) {
+            return;
+        }
+        m_commandsHandled = false;
+        m_lastShare = now;
+        std::vector<int> wants;
+        wants.reserve(m_tasks.size());
+        for (const auto& [handle, task] : m_tasks) {
+            wants.push_back(task->WantedConnections());
+        }
+        const std::vector<int> shares = ShareConnections(wants, kHostConnections);
+        size_t i = 0;
+        for (auto& [handle, task] : m_tasks) {
+            task->SetConnectionShare(shares[i++]);
+        }
+    }
+
     // Hands each finished flush to its task; a task deleted meanwhile needs nothing from it.
     void TakeFlushes() {
         for (FlushResult& result : m_flusher.TakeResults()) {
@@ -188,6 +212,8 @@ private:
     DiskFlusher m_flusher; // declared before the tasks: it outlives them
     HostSettings m_settings;
     std::map<int32_t, std::unique_ptr<Task>> m_tasks;
+    bool m_commandsHandled = false;
+    Clock::time_point m_lastShare{};
 };
 
 } // namespace

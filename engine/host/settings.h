@@ -4,7 +4,9 @@ namespace dlengine {
 
 // Limits and timings of the host, read once from its environment at start.
 struct HostSettings {
-    int connections = 16;        // per task; DLENGINE_CONNECTIONS, 1 to 64
+    // Per task: DLENGINE_CONNECTIONS (1 to 64) pins the count; 0 (unset, or out of range)
+    // lets each task find the count its server rewards (connection_policy.h).
+    int connections = 0;
     long connectTimeoutSec = 15; // TCP and TLS set-up
     long lowSpeedBytes = 1024;   // a connection slower than this many bytes a second ...
     long stallSec = 30;          // ... for this long is dropped and retried

@@ -81,6 +81,11 @@ void Task::Start() {
     m_typicalRate = 0;
     m_verified = false;
     m_noRange = false;
+    m_openProbe = false;
+    m_rangesIgnored = false;
+    m_policy = StartPolicy(m_settings.connections);
+    m_stepStart = {};
+    m_settleStart = {};
     if (!m_files.IsOpen()) {
         if (OpenFiles()) {
             BeginWithFiles();
@@ -178,6 +183,8 @@ void Task::StartOver() {
     m_lastModified.clear();
     m_segments.clear();
     m_singleWritten = 0;
+    m_stepStart = {};
+    m_settleStart = {};
     if (ftruncate(m_files.DataFd(), 0) != 0) {
         Fail(DL_FAIL_DISK);
     }
@@ -392,13 +399,16 @@ void Task::Fill(TaskStatusInfo* info) const {
         int planned = 1;
         if (m_mode == Mode::Ranged && m_verified) {
             const int64_t pieces = std::max<int64_t>(1, (total - done) / kMinPiece);
-            planned = static_cast<int>(std::min<int64_t>(pieces, m_settings.connections));
+            planned = static_cast<int>(std::min<int64_t>(pieces, AllowedConnections()));
         }
+        // A request that is about to end has handed its place to its successor already.
+        int open = 0;
         int using_ = 0;
         for (const auto& c : m_connections) {
-            using_ += c->gotData ? 1 : 0;
+            open += c->retiring ? 0 : 1;
+            using_ += c->gotData && !c->retiring ? 1 : 0;
         }
-        info->nSrcTotal = std::max(planned, static_cast<int>(m_connections.size()));
+        info->nSrcTotal = std::max(planned, open);
         info->nSrcUsing = using_;
     }
     info->bIsOriginUsable = m_state == State::Running ? 1 : 0;
@@ -430,12 +440,24 @@ void Task::Tick(Clock::time_point now) {
     }
     WatchHeads(now);
     WatchPaces(now);
+    StepPolicy(now);
     // A finished request refills its slot itself (OnDone); this catches retries that fell due
     // and end-game races that became worth it, without rescanning on every wake-up.
     if (m_state == State::Running && now >= m_nextAttempt &&
         (m_launchWanted || m_connections.empty() || now - m_lastLaunch >= kLaunchInterval)) {
         LaunchDue();
     }
+}
+
+int Task::WantedConnections() const {
+    return m_state == State::Running && !m_completing ? m_policy.count : 0;
+}
+
+void Task::SetConnectionShare(int share) {
+    if (share > m_share) {
+        m_launchWanted = true; // room for more: use it at the next tick
+    }
+    m_share = share;
 }
 
 } // namespace dlengine

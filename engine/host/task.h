@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection_policy.h"
 #include "disk_flusher.h"
 #include "dlengine.h"
 #include "progress_file.h"
@@ -13,6 +14,7 @@
 #include <deque>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,7 +35,9 @@ struct Segment {
 // Why a connection ended early, decided inside libcurl's callbacks (which must not touch the
 // multi handle) and acted on when libcurl reports the transfer done.
 // Changed: the answer belongs to another version of the file than the bytes already kept.
-enum class Verdict { None, Retry, RetryNow, Changed, RefusedHttp, Disk };
+// Spare: a first request that is not needed after all (another one decided), or that asked
+// for a part past the end of the file; it ends without counting as a failure.
+enum class Verdict { None, Retry, RetryNow, Changed, RefusedHttp, Disk, Spare };
 
 // One HTTP request of a task.
 struct Connection {
@@ -41,13 +45,18 @@ struct Connection {
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
     Segment* segment = nullptr; // ranged downloads only
-    bool probe = false;         // the first request, which learns size and range support
+    bool probe = false;         // a first request, which learns size and range support
     bool racer = false;         // a second connection on a piece, in the end game
+    // About a round trip from the end of its piece, the request that follows it is open
+    // already: this one no longer counts against the task's connections.
+    bool retiring = false;
     Clock::time_point launched{};
     // The response head must be in by headSince + the head deadline; a redirect followed
     // starts the wait for the next head anew.
     Clock::time_point headSince{};
     bool headDone = false;
+    Clock::time_point firstData{};
+    int64_t askedEnd = -1; // the probe: end of the range it asked for, -1 when open
     int64_t requestStart = 0;
     int64_t writePos = 0; // offset of the next byte this response delivers
     // Speed watch: bytes delivered (kept or not), and the window they are measured over.
@@ -67,6 +76,9 @@ struct Connection {
     std::string lastModified;
     char error[CURL_ERROR_SIZE] = {};
 };
+
+// A connection's speed: measured, or estimated from its first bytes once there is a base.
+std::optional<double> EstimatedRate(const Connection& c, Clock::time_point now);
 
 // One download. Owned and driven by the host's single event loop; never touched by any other
 // thread. Handles in libcurl point at its connections, so a task stops them all before it goes.
@@ -88,6 +100,10 @@ public:
     void Tick(Clock::time_point now);
     // libcurl finished a request of this task (any result).
     void OnDone(Connection* connection, CURLcode code);
+    // Connections the task would run now (0 unless running), and the share of the host's
+    // connections it may run; the host shares them between its tasks.
+    int WantedConnections() const;
+    void SetConnectionShare(int share);
     // The disk flusher finished a job of this task.
     void OnFlushed(FlushResult& result);
 
@@ -99,10 +115,13 @@ private:
     enum class Mode { Unknown, Ranged, Single };
 
     // transfer.cpp
-    void Launch(Segment* segment, bool probe);
+    void Launch(Segment* segment, bool probe, int64_t probeStart = 0);
     void LaunchDue();
     bool Accept(Connection* c);
     bool AcceptProbe(Connection* c);
+    void PlaceFirstRequests();
+    void SpareOtherFirstRequests(const Connection* c);
+    bool SpareFirstRequest(const Connection* c, Verdict verdict) const;
     bool AcceptResumeProbe(Connection* c);
     bool SameVersion(const Connection* c) const;
     bool NamesRecordedVersion(const Connection* c) const;
@@ -113,12 +132,19 @@ private:
     size_t WriteSingle(Connection* c, const char* data, size_t size);
     bool WriteAt(Connection* c, const char* data, size_t size, int64_t offset);
     void StartWriteBack(size_t written);
+    void CarryOn();
     void CountFailure(Verdict verdict, Clock::time_point launched = Clock::now());
     void DropConnection(Connection* c);
     void DropAllConnections();
     void FinishSegment(Segment* s);
     void WatchPaces(Clock::time_point now);
     void WatchHeads(Clock::time_point now);
+    void SplitForRequest(Segment* s, int64_t freeBytes, double typicalRate, int connections);
+    int AllowedConnections() const;
+    double TypicalRate() const;
+    void StepPolicy(Clock::time_point now);
+    bool RefusedWhileOthersRun(const Connection* c, CURLcode code) const;
+    void RetireNearTheEnd(Connection* c);
 
     // task.cpp
     bool OpenFiles();
@@ -181,6 +207,16 @@ private:
     Clock::time_point m_lastPace{};
     double m_typicalRate = 0; // median connection speed, last seen with three or more measured
     bool m_dirty = false;
+
+    ConnectionPolicy m_policy;
+    int m_share = 0;              // of the host's connections, set before every tick
+    double m_roundTrip = 0;       // seconds from a request to its answer's head, smoothed
+    bool m_openProbe = false;     // the server sends no total for a part: probe with "0-"
+    bool m_rangesIgnored = false; // the server answered a range with the whole file
+    std::deque<Clock::time_point> m_recentEnds; // when served requests ended, lately
+    Clock::time_point m_settleStart{};          // waiting for the connections to deliver, since
+    Clock::time_point m_stepStart{};            // of the policy's current step
+    int64_t m_stepBytes = 0;                    // m_received at the step's start
 
     int64_t m_received = 0;  // bytes received in this run, for the speed
     int64_t m_unflushed = 0; // bytes written since the disk was last asked to write back

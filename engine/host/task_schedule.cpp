@@ -5,6 +5,7 @@
 #include "task.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace dlengine {
 namespace {
@@ -15,54 +16,80 @@ constexpr auto kPaceWindow = std::chrono::seconds(1);
 constexpr auto kPaceCheck = std::chrono::milliseconds(250);
 constexpr double kSlowDivisor = 8;
 constexpr auto kSlowFor = std::chrono::seconds(5);
+// The connection policy's step: long enough for a server that sends in bursts (nginx's
+// limit_rate sends about a second's worth at a time per connection) to average out over the
+// connections, short enough that a download reaches its count within its first seconds.
+constexpr auto kPolicyStep = std::chrono::milliseconds(500);
+constexpr auto kSettleLimit = std::chrono::seconds(2);
 
 } // namespace
 
-// Opens as many requests as the task can use now, never more than the connection limit and
-// never more than there are pieces worth a request. Until the server has answered in this run,
-// only one request is out; while requests keep failing, only one at a time is retried.
+// Opens as many requests as the task may run now (its policy's count within its share of the
+// host's connections), never more than there are pieces worth a request. A request that is
+// about to end has its successor opened already, unless the server has shown that it counts
+// every request against a limit. Until the server has answered in this run, only the first
+// requests are out; while requests keep failing, only one at a time is retried.
 void Task::LaunchDue() {
     m_lastLaunch = Clock::now();
     m_launchWanted = false;
+    const int allowed = AllowedConnections();
     if (m_mode != Mode::Ranged || !m_verified) {
-        if (m_connections.empty()) {
-            Segment* first = nullptr;
-            for (Segment& s : m_segments) {
-                if (s.users == 0 && s.pos < s.end) {
-                    first = &s;
-                    break;
-                }
+        // The first requests go out together: waiting for the first answer before opening the
+        // next connections would cost every one of them a round trip (a few, with TLS). Each
+        // asks for a small part at its own place; whichever answers first tells the size.
+        if (!m_connections.empty() || allowed <= 0) {
+            return;
+        }
+        const int firsts =
+            m_noRange || m_openProbe || m_rangesIgnored ? 1 : std::min(allowed, kFirstRequests);
+        if (m_mode != Mode::Ranged) {
+            for (int k = 0; k < firsts && m_state == State::Running; ++k) {
+                Launch(nullptr, true, k * kFirstSpan);
             }
-            Launch(m_mode == Mode::Ranged ? first : nullptr, true);
+            return;
+        }
+        // Resuming: the first free pieces, each cut to a request's size.
+        int64_t freeBytes = 0;
+        for (const Segment& s : m_segments) {
+            freeBytes += s.users == 0 ? s.end - s.pos : 0;
+        }
+        int launched = 0;
+        for (auto it = m_segments.begin(); it != m_segments.end() && launched < firsts; ++it) {
+            if (it->users == 0 && it->pos < it->end && m_state == State::Running) {
+                SplitForRequest(&*it, freeBytes, 0, allowed);
+                Launch(&*it, true);
+                ++launched;
+            }
         }
         return;
     }
     std::vector<PieceView> views;
     std::vector<Segment*> pieces;
-    std::vector<double> rates;
-    for (const auto& c : m_connections) {
-        if (c->pace.measured) {
-            rates.push_back(c->pace.rate);
+    const double typicalRate = TypicalRate();
+    while (m_state == State::Running) {
+        int active = 0;
+        for (const auto& c : m_connections) {
+            active += c->retiring ? 0 : 1;
         }
-    }
-    const double typicalRate = std::max(MedianRate(rates), m_typicalRate);
-    while (m_state == State::Running &&
-           static_cast<int>(m_connections.size()) < m_settings.connections) {
-        if (m_failures > 0 && !m_connections.empty()) {
+        const int open = static_cast<int>(m_connections.size());
+        const int room = allowed - (m_policy.serverLimited ? open : active);
+        if (room <= 0 || (m_failures > 0 && !m_connections.empty())) {
             return;
         }
         views.clear();
         pieces.clear();
+        int64_t freeBytes = 0;
         for (Segment& s : m_segments) {
-            PieceView v{s.pos, s.end, s.users, 0, s.users > 0};
-            if (s.users > 0) {
-                for (const auto& c : m_connections) {
-                    if (c->segment == &s) {
-                        v.userRate = std::max(v.userRate, c->pace.rate);
-                        v.userMeasured = v.userMeasured && c->pace.measured;
-                    }
+            PieceView v{s.pos, s.end, s.users, 0, s.users > 0, s.users > 0};
+            for (const auto& c : m_connections) {
+                if (c->segment == &s) {
+                    const auto rate = EstimatedRate(*c, m_lastLaunch);
+                    v.userRate = std::max(v.userRate, rate.value_or(0));
+                    v.userMeasured = v.userMeasured && rate.has_value();
+                    v.closing = v.closing && c->retiring;
                 }
             }
+            freeBytes += s.users == 0 ? s.end - s.pos : 0;
             views.push_back(v);
             pieces.push_back(&s);
         }
@@ -77,8 +104,7 @@ void Task::LaunchDue() {
             std::vector<int64_t> cuts{choice.splitAt};
             if (typicalRate <= 0) {
                 // No speed known yet: share the piece among every free slot at once.
-                const int slots = m_settings.connections - static_cast<int>(m_connections.size());
-                std::vector<int64_t> even = FanOutCuts(s->pos, s->end, slots);
+                std::vector<int64_t> even = FanOutCuts(s->pos, s->end, room);
                 if (!even.empty()) {
                     cuts = std::move(even);
                 }
@@ -91,7 +117,101 @@ void Task::LaunchDue() {
             }
             continue; // the new pieces are free: the next rounds launch them
         }
+        if (choice.kind == WorkChoice::Kind::Free) {
+            SplitForRequest(s, freeBytes, typicalRate, allowed);
+        }
         Launch(s, false);
+    }
+}
+
+// Cuts a free piece down to what one request asks for (RequestSpan); the rest stays free.
+void Task::SplitForRequest(Segment* s, int64_t freeBytes, double typicalRate, int connections) {
+    const int64_t span = RequestSpan(s->end - s->pos, freeBytes, typicalRate, connections);
+    if (span >= s->end - s->pos) {
+        return;
+    }
+    auto it = std::find_if(m_segments.begin(), m_segments.end(),
+                           [s](const Segment& x) { return &x == s; });
+    m_segments.insert(std::next(it), Segment{s->pos + span, s->end, 0});
+    s->end = s->pos + span;
+}
+
+int Task::AllowedConnections() const {
+    return std::min(m_policy.count, m_share);
+}
+
+// The speed a connection of this task may expect: the median of the measured ones, or the
+// last median remembered; before any is measured, the median of their first estimates, so
+// that the first second's end game already has a measure.
+double Task::TypicalRate() const {
+    std::vector<double> measured;
+    std::vector<double> estimated;
+    const auto now = Clock::now();
+    for (const auto& c : m_connections) {
+        if (c->pace.measured) {
+            measured.push_back(c->pace.rate);
+        }
+        if (const auto rate = EstimatedRate(*c, now)) {
+            estimated.push_back(*rate);
+        }
+    }
+    const double typical = std::max(MedianRate(measured), m_typicalRate);
+    return typical > 0 ? typical : MedianRate(estimated);
+}
+
+// A connection's speed: measured over its last window, or before that what it brought since
+// its first byte, once that is a quarter of a second ago; counted over at least half a second
+// (a server may send its first second at once). Nothing while it is too early to say.
+std::optional<double> EstimatedRate(const Connection& c, Clock::time_point now) {
+    if (c.pace.measured) {
+        return c.pace.rate;
+    }
+    const double since = std::chrono::duration<double>(now - c.firstData).count();
+    if (!c.gotData || since < 0.25) {
+        return std::nullopt;
+    }
+    return static_cast<double>(c.delivered) / std::max(since, 0.5);
+}
+
+// The policy sees the task's total rate over steps of kPolicyStep. A step measures the count
+// the task runs: it begins once nearly every connection delivers (new ones need a round trip,
+// or a few with connection set-up), or after kSettleLimit however many do.
+void Task::StepPolicy(Clock::time_point now) {
+    if (m_mode != Mode::Ranged || !m_verified) {
+        return;
+    }
+    int active = 0;
+    int delivering = 0;
+    for (const auto& c : m_connections) {
+        active += c->retiring ? 0 : 1;
+        delivering += !c->retiring && c->gotData ? 1 : 0;
+    }
+    if (m_stepStart == Clock::time_point{}) {
+        if (m_settleStart == Clock::time_point{}) {
+            m_settleStart = now;
+        }
+        if (delivering < active - active / 8 && now - m_settleStart < kSettleLimit) {
+            return;
+        }
+        m_stepStart = now;
+        m_stepBytes = m_received;
+        return;
+    }
+    const std::chrono::duration<double> span = now - m_stepStart;
+    if (span < kPolicyStep) {
+        return;
+    }
+    PolicyEvent step;
+    step.rate = static_cast<double>(m_received - m_stepBytes) / span.count();
+    step.running = active;
+    step.secondsLeft = step.rate > 0 ? static_cast<double>(m_total - Downloaded()) / step.rate
+                                     : std::numeric_limits<double>::infinity();
+    const int before = m_policy.count;
+    m_policy = NextPolicy(m_policy, step);
+    m_stepStart = {};
+    m_settleStart = {};
+    if (m_policy.count > before) {
+        m_launchWanted = true;
     }
 }
 

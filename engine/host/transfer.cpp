@@ -19,6 +19,16 @@ constexpr int64_t kProgressPerRequest = 64 * 1024;
 constexpr int64_t kWriteBackEvery = 32 << 20;
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr const char* kUserAgent = "dlengine/1.0";
+// A request's successor opens this many round trips before the request ends (at its speed),
+// and never later than kMinLead before: the loop needs a moment to send it.
+constexpr double kLeadRoundTrips = 1.5;
+constexpr double kMinLead = 0.01;
+// A server may count a request a moment after its last byte (or after the client left it):
+// requests that ended this recently may still hold a place there.
+constexpr auto kReleaseGrace = std::chrono::milliseconds(500);
+// After a refusal, new requests wait this long: a place the server still holds for a request
+// that just ended is free by then.
+constexpr auto kRefusalPause = std::chrono::milliseconds(200);
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* user) {
     auto* c = static_cast<Connection*>(user);
@@ -59,7 +69,7 @@ void ParseContentRange(const std::string& value, int64_t* start, int64_t* total)
 
 } // namespace
 
-void Task::Launch(Segment* segment, bool probe) {
+void Task::Launch(Segment* segment, bool probe, int64_t probeStart) {
     auto owned = std::make_unique<Connection>();
     Connection* c = owned.get();
     c->task = this;
@@ -106,7 +116,10 @@ void Task::Launch(Segment* segment, bool probe) {
         ++segment->users;
         range = std::to_string(segment->pos) + "-" + std::to_string(segment->end - 1);
     } else if (!m_noRange) {
-        range = "0-";
+        c->requestStart = c->writePos = probeStart;
+        c->askedEnd = m_openProbe ? -1 : probeStart + kFirstSpan;
+        range = std::to_string(probeStart) + "-" +
+                (m_openProbe ? std::string() : std::to_string(c->askedEnd - 1));
     }
     if (!range.empty()) {
         curl_easy_setopt(e, CURLOPT_RANGE, range.c_str()); // copied by libcurl
@@ -128,6 +141,12 @@ void Task::Launch(Segment* segment, bool probe) {
 void Task::OnHeader(Connection* c, const char* line, size_t size) {
     const std::string text(line, size);
     if (StartsWithNoCase(text, "HTTP/")) {
+        if (c->status == 0) {
+            // The round trip to the server as this task meets it, connection set-up included.
+            const double seconds =
+                std::chrono::duration<double>(Clock::now() - c->launched).count();
+            m_roundTrip = m_roundTrip > 0 ? 0.7 * m_roundTrip + 0.3 * seconds : seconds;
+        }
         // A new response (after a redirect, or a 100 Continue): forget the previous head. A
         // redirect's next request was sent just now: its head has the whole deadline again.
         if (c->headDone) {
@@ -173,7 +192,7 @@ Verdict Task::Classify(const Connection* c) const {
     if (s == 408 || s == 429 || s >= 500) {
         return Verdict::Retry;
     }
-    if (s == 416 && c->probe && m_mode == Mode::Unknown && !m_noRange) {
+    if (s == 416 && c->probe && m_mode == Mode::Unknown && !m_noRange && c->requestStart == 0) {
         return Verdict::RetryNow; // an empty file cannot serve "bytes=0-": ask without a range
     }
     if (s >= 400) {
@@ -204,8 +223,10 @@ bool Task::Preallocate(int64_t total) {
 }
 
 // The first answer of a fresh download decides between ranged and single-connection mode.
+// Several first requests may be out at once (LaunchDue): whichever answers first decides, the
+// others keep the parts they asked for, or end when the file has no such part.
 bool Task::AcceptProbe(Connection* c) {
-    if (c->status == 206 && c->rangeStart == 0 && c->rangeTotal > 0) {
+    if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal > 0) {
         if (!Preallocate(c->rangeTotal)) {
             c->verdict = Verdict::Disk;
             return false;
@@ -216,10 +237,16 @@ bool Task::AcceptProbe(Connection* c) {
         m_total = c->rangeTotal;
         m_etag = c->etag;
         m_lastModified = c->lastModified;
-        m_segments.assign(1, Segment{0, m_total, 1});
-        c->segment = &m_segments.front();
+        PlaceFirstRequests();
         RequestFlush(false); // the record exists from the start
         return true;
+    }
+    if (c->status == 206 && c->rangeStart == c->requestStart && c->askedEnd > 0) {
+        // A part without the file's total: only a request to the end tells where it ends.
+        m_openProbe = true;
+        SpareOtherFirstRequests(c);
+        c->verdict = Verdict::RetryNow;
+        return false;
     }
     if (c->status == 200 || (c->status == 206 && c->rangeStart == 0)) {
         // A length the disk cannot hold fails now rather than after filling the disk.
@@ -230,10 +257,16 @@ bool Task::AcceptProbe(Connection* c) {
             return false;
         }
         m_mode = Mode::Single;
+        m_rangesIgnored = c->status == 200 && !m_noRange;
         m_total = c->status == 200 ? c->contentLength : -1;
         m_singleWritten = 0;
         c->writePos = 0;
+        SpareOtherFirstRequests(c);
         return true;
+    }
+    if (c->status == 416 && c->requestStart > 0) {
+        c->verdict = Verdict::Spare; // past the end of a small file: the first one decides
+        return false;
     }
     c->verdict = Classify(c);
     if (c->verdict == Verdict::RetryNow) {
@@ -250,6 +283,58 @@ bool Task::NamesRecordedVersion(const Connection* c) const {
         return c->etag == m_etag;
     }
     return !m_lastModified.empty() && c->lastModified == m_lastModified;
+}
+
+// The first requests keep the parts they asked for; what lies between and after them is free,
+// and one that starts past the end of the file is not needed.
+void Task::PlaceFirstRequests() {
+    std::vector<Connection*> firsts;
+    for (const auto& other : m_connections) {
+        if (other->probe && other->verdict != Verdict::Spare) {
+            firsts.push_back(other.get());
+        }
+    }
+    std::sort(firsts.begin(), firsts.end(), [](const Connection* a, const Connection* b) {
+        return a->requestStart < b->requestStart;
+    });
+    m_segments.clear();
+    int64_t pos = 0;
+    for (Connection* first : firsts) {
+        if (first->requestStart >= m_total) {
+            first->verdict = Verdict::Spare;
+            continue;
+        }
+        const int64_t end = first->askedEnd > 0 ? std::min(first->askedEnd, m_total) : m_total;
+        if (first->requestStart > pos) {
+            m_segments.push_back(Segment{pos, first->requestStart, 0});
+        }
+        m_segments.push_back(Segment{first->requestStart, end, 1});
+        first->segment = &m_segments.back();
+        pos = end;
+    }
+    if (pos < m_total) {
+        m_segments.push_back(Segment{pos, m_total, 0});
+    }
+}
+
+// The other first requests are not needed: the file is fetched otherwise.
+void Task::SpareOtherFirstRequests(const Connection* c) {
+    for (const auto& other : m_connections) {
+        if (other.get() != c && other->probe) {
+            other->verdict = Verdict::Spare;
+        }
+    }
+}
+
+// A first request that failed while another first request is still out: that one decides,
+// and the part this one asked for stays free for later requests.
+bool Task::SpareFirstRequest(const Connection* c, Verdict verdict) const {
+    if (!c->probe || m_verified || (verdict != Verdict::None && verdict != Verdict::Retry)) {
+        return false;
+    }
+    return std::any_of(m_connections.begin(), m_connections.end(), [c](const auto& other) {
+        return other.get() != c && other->probe && other->verdict != Verdict::Spare;
+    });
 }
 
 // A weak ETag cannot stand in a range request: then Last-Modified, or nothing.
@@ -309,6 +394,9 @@ bool Task::Accept(Connection* c) {
 }
 
 size_t Task::OnData(Connection* c, const char* data, size_t size) {
+    if (c->verdict == Verdict::Spare) {
+        return 0; // ends the request
+    }
     if (!c->checked) {
         if (!Accept(c)) {
             return 0; // aborts the request; OnDone acts on the verdict
@@ -360,7 +448,10 @@ size_t Task::WriteRanged(Connection* c, const char* data, size_t size) {
     if (s == nullptr || c->writePos >= s->end) {
         return 0; // the piece was cut short for another connection or is done: end the request
     }
-    c->gotData = true;
+    if (!c->gotData) {
+        c->gotData = true;
+        c->firstData = Clock::now();
+    }
     // Take at most what is left of the piece; the rest of the chunk belongs to another piece.
     const auto n =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), s->end - c->writePos));
@@ -380,7 +471,26 @@ size_t Task::WriteRanged(Connection* c, const char* data, size_t size) {
     }
     c->writePos = chunkEnd;
     c->delivered += static_cast<int64_t>(n);
+    RetireNearTheEnd(c);
     return n;
+}
+
+// Marks a connection whose piece ends within about a round trip at its speed: the next tick
+// opens the request that follows it, so that its answer arrives as this one ends rather than
+// a round trip later.
+void Task::RetireNearTheEnd(Connection* c) {
+    const int64_t left = c->segment->end - c->writePos;
+    if (c->retiring || left <= 0) {
+        return;
+    }
+    const auto now = Clock::now();
+    const double since = std::chrono::duration<double>(now - c->firstData).count();
+    const double rate =
+        EstimatedRate(*c, now).value_or(static_cast<double>(c->delivered) / std::max(since, 0.5));
+    if (static_cast<double>(left) <= rate * std::max(kMinLead, kLeadRoundTrips * m_roundTrip)) {
+        c->retiring = true;
+        m_launchWanted = true;
+    }
 }
 
 size_t Task::WriteSingle(Connection* c, const char* data, size_t size) {
@@ -434,6 +544,27 @@ void Task::OnDone(Connection* c, CURLcode code) {
         OnFileChanged();
         return;
     }
+    if (verdict == Verdict::Spare || SpareFirstRequest(c, verdict)) {
+        DropConnection(c); // not needed, and not a failure
+        CarryOn();
+        return;
+    }
+    if (m_mode == Mode::Ranged && m_verified && RefusedWhileOthersRun(c, code)) {
+        // The server serves this task's other requests but refuses one more: it has shown its
+        // limit. Not a failure: the piece waits for a connection the server already serves.
+        const auto now = Clock::now();
+        while (!m_recentEnds.empty() && now - m_recentEnds.front() > kReleaseGrace) {
+            m_recentEnds.pop_front();
+        }
+        PolicyEvent refused;
+        refused.kind = PolicyEvent::Kind::Refused;
+        refused.othersOpen = static_cast<int>(m_connections.size() - 1 + m_recentEnds.size());
+        DropConnection(c);
+        m_policy = NextPolicy(m_policy, refused);
+        m_nextAttempt = std::max(m_nextAttempt, now + kRefusalPause);
+        CarryOn();
+        return;
+    }
     bool success = false;
     if (m_mode == Mode::Ranged && c->segment != nullptr) {
         Segment* s = c->segment;
@@ -467,15 +598,35 @@ void Task::OnDone(Connection* c, CURLcode code) {
                                                 : verdict,
                      launched);
     }
+    CarryOn();
+}
+
+// After a request ended: the download is complete once no piece and no request is left;
+// otherwise a freed slot goes back to work at once rather than at the next tick.
+void Task::CarryOn() {
     if (m_state == State::Running && m_mode == Mode::Ranged && m_verified && m_segments.empty() &&
         m_connections.empty()) {
         Complete();
         return;
     }
-    // A freed slot goes back to work at once rather than at the next tick.
     if (m_state == State::Running && Clock::now() >= m_nextAttempt) {
         LaunchDue();
     }
+}
+
+// A refusal that says "no more" rather than "no": 503 or 429, or a connection refused or reset
+// before any answer, while another request of the task is receiving.
+bool Task::RefusedWhileOthersRun(const Connection* c, CURLcode code) const {
+    if (c->gotData) {
+        return false;
+    }
+    const bool noMore =
+        c->status == 503 || c->status == 429 ||
+        (c->status == 0 && (code == CURLE_COULDNT_CONNECT || code == CURLE_GOT_NOTHING ||
+                            code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR));
+    return noMore &&
+           std::any_of(m_connections.begin(), m_connections.end(),
+                       [c](const auto& other) { return other.get() != c && other->gotData; });
 }
 
 void Task::CountFailure(Verdict verdict, Clock::time_point launched) {
@@ -507,6 +658,12 @@ void Task::CountFailure(Verdict verdict, Clock::time_point launched) {
 void Task::DropConnection(Connection* c) {
     if (c->segment != nullptr) {
         --c->segment->users;
+    }
+    if (c->gotData) {
+        m_recentEnds.push_back(Clock::now());
+        if (m_recentEnds.size() > static_cast<size_t>(kMaxConnections)) {
+            m_recentEnds.pop_front();
+        }
     }
     if (c->easy != nullptr) {
         curl_multi_remove_handle(m_multi, c->easy);

@@ -201,7 +201,10 @@ void TestServer::Answer(int fd, const std::string& path, long long first, long l
                 --live.dripHeadTimes;
                 dripHead = true;
             }
-            if (live.slowFrom >= 0 && live.slowTimes > 0 && std::max(first, 0LL) >= live.slowFrom) {
+            // Only a response with bytes of the file can crawl (a range past its end cannot).
+            const long long start = std::max(first, 0LL);
+            if (live.slowFrom >= 0 && live.slowTimes > 0 && start >= live.slowFrom &&
+                start < static_cast<long long>(body->size())) {
                 --live.slowTimes;
                 pace = live.slowBytesPerSecond;
             } else if (live.slowFrom >= 0 && live.slowTimes == 0 &&

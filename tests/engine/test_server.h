@@ -23,9 +23,10 @@ struct ServedFile {
     int stallAfter = -1;    // stop sending after this many body bytes, without closing ...
     int stallTimes = 0;     // ... in this many responses
     int bytesPerSecond = 0; // pace each response (0: as fast as possible)
-    // The first `slowTimes` responses whose range starts at or after `slowFrom` crawl at
-    // `slowBytesPerSecond`; once they are used up, every later response sends `laterBody`
-    // instead of `body` when that is set (a server whose content changed under the same name).
+    // The first `slowTimes` responses whose range starts at or after `slowFrom` (within the
+    // file) crawl at `slowBytesPerSecond`; once they are used up, every later response sends
+    // `laterBody` instead of `body` when that is set (a server whose content changed under the
+    // same name).
     long long slowFrom = -1;
     int slowTimes = 0;
     int slowBytesPerSecond = 0;
