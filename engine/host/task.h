@@ -140,7 +140,9 @@ private:
     void WatchPaces(Clock::time_point now);
     void WatchHeads(Clock::time_point now);
     void SplitForRequest(Segment* s, int64_t freeBytes, double typicalRate, int connections);
+    int64_t ArrivedEnd(const Segment& s) const;
     int AllowedConnections() const;
+    int SpanConnections(int allowed) const;
     double TypicalRate() const;
     void StepPolicy(Clock::time_point now);
     bool RefusedWhileOthersRun(const Connection* c, CURLcode code) const;

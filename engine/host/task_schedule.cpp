@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <sys/ioctl.h>
 
 namespace dlengine {
 namespace {
@@ -56,7 +57,7 @@ void Task::LaunchDue() {
         int launched = 0;
         for (auto it = m_segments.begin(); it != m_segments.end() && launched < firsts; ++it) {
             if (it->users == 0 && it->pos < it->end && m_state == State::Running) {
-                SplitForRequest(&*it, freeBytes, 0, allowed);
+                SplitForRequest(&*it, freeBytes, 0, SpanConnections(allowed));
                 Launch(&*it, true);
                 ++launched;
             }
@@ -93,7 +94,19 @@ void Task::LaunchDue() {
             views.push_back(v);
             pieces.push_back(&s);
         }
-        const WorkChoice choice = ChooseWork(views, typicalRate);
+        WorkChoice choice = ChooseWork(views, typicalRate);
+        // A piece is cut only past what its connection has received already (a server may send
+        // a request's first second at once): those bytes are as good as written, and a cut
+        // before them would fetch them twice. Deciding again with that known is rare.
+        for (size_t tries = 0; choice.kind == WorkChoice::Kind::Split && tries < views.size();
+             ++tries) {
+            const int64_t arrived = ArrivedEnd(*pieces[choice.index]);
+            if (arrived <= views[choice.index].pos) {
+                break;
+            }
+            views[choice.index].pos = arrived;
+            choice = ChooseWork(views, typicalRate);
+        }
         if (choice.kind == WorkChoice::Kind::None) {
             return;
         }
@@ -104,7 +117,7 @@ void Task::LaunchDue() {
             std::vector<int64_t> cuts{choice.splitAt};
             if (typicalRate <= 0) {
                 // No speed known yet: share the piece among every free slot at once.
-                std::vector<int64_t> even = FanOutCuts(s->pos, s->end, room);
+                std::vector<int64_t> even = FanOutCuts(views[choice.index].pos, s->end, room);
                 if (!even.empty()) {
                     cuts = std::move(even);
                 }
@@ -118,7 +131,9 @@ void Task::LaunchDue() {
             continue; // the new pieces are free: the next rounds launch them
         }
         if (choice.kind == WorkChoice::Kind::Free) {
-            SplitForRequest(s, freeBytes, typicalRate, allowed);
+            // While the count may still grow, requests leave free work for the connections it
+            // may add: cutting a piece a request is filling wastes what is on its way.
+            SplitForRequest(s, freeBytes, typicalRate, SpanConnections(allowed));
         }
         Launch(s, false);
     }
@@ -134,6 +149,30 @@ void Task::SplitForRequest(Segment* s, int64_t freeBytes, double typicalRate, in
                            [s](const Segment& x) { return &x == s; });
     m_segments.insert(std::next(it), Segment{s->pos + span, s->end, 0});
     s->end = s->pos + span;
+}
+
+// Where the bytes of a piece with one connection end that the kernel has received for it:
+// what the connection has delivered, and what waits in its socket to be read.
+int64_t Task::ArrivedEnd(const Segment& s) const {
+    for (const auto& c : m_connections) {
+        if (c->segment != &s) {
+            continue;
+        }
+        curl_socket_t socket = CURL_SOCKET_BAD;
+        int waiting = 0;
+        if (curl_easy_getinfo(c->easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+            socket == CURL_SOCKET_BAD || ioctl(socket, FIONREAD, &waiting) != 0) {
+            waiting = 0;
+        }
+        return std::min(s.end, std::max(s.pos, c->writePos + waiting));
+    }
+    return s.pos;
+}
+
+// The connections a request's span is shared out for: while the count may still grow, the
+// next step's, so that the connections it adds find free work.
+int Task::SpanConnections(int allowed) const {
+    return m_policy.searching ? std::min(kMaxConnections, 2 * allowed) : allowed;
 }
 
 int Task::AllowedConnections() const {
