@@ -84,4 +84,22 @@ std::vector<int> ShareConnections(const std::vector<int>& wants, int ceiling) {
     return shares;
 }
 
+std::vector<int> HostLimits(const std::vector<int>& wants, const std::vector<int>& inUse,
+                            int ceiling) {
+    std::vector<int> limits = ShareConnections(wants, ceiling);
+    int free = ceiling;
+    std::vector<int> below(limits.size(), 0); // what each task lacks to its share
+    for (size_t i = 0; i < limits.size(); ++i) {
+        free -= inUse[i];
+        below[i] = std::max(limits[i] - inUse[i], 0);
+    }
+    const std::vector<int> extra = ShareConnections(below, free);
+    for (size_t i = 0; i < limits.size(); ++i) {
+        if (below[i] > 0) {
+            limits[i] = inUse[i] + extra[i];
+        }
+    }
+    return limits;
+}
+
 } // namespace dlengine

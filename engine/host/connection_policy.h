@@ -19,7 +19,7 @@ namespace dlengine {
 // refused.
 constexpr int kStartConnections = 16;
 // The host runs at most this many connections over all its tasks, shared fairly between them
-// (ShareConnections), so that many downloads at once do not flood one server.
+// (HostLimits), so that many downloads at once do not flood one server.
 constexpr int kHostConnections = 64;
 constexpr int kMaxConnections = 64;
 constexpr double kMinGain = 1.10;
@@ -57,5 +57,13 @@ ConnectionPolicy NextPolicy(ConnectionPolicy policy, const PolicyEvent& event);
 // gets more than it wants, and what one leaves is shared evenly by the others. Leftover single
 // connections go to the first tasks in order.
 std::vector<int> ShareConnections(const std::vector<int>& wants, int ceiling);
+
+// What each task may run now, given what it wants and what it runs (`inUse`): its fair share of
+// `ceiling`, but never more than the ceiling leaves free. A task that runs more than its share
+// (its share shrank when another task started) opens nothing until its requests, each a few
+// seconds long, have ended; meanwhile the free connections go fairly to the tasks under their
+// shares, so that the sum of what all tasks run stays within the ceiling.
+std::vector<int> HostLimits(const std::vector<int>& wants, const std::vector<int>& inUse,
+                            int ceiling);
 
 } // namespace dlengine

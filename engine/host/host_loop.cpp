@@ -184,14 +184,17 @@ private:
         m_commandsHandled = false;
         m_lastShare = now;
         std::vector<int> wants;
+        std::vector<int> inUse;
         wants.reserve(m_tasks.size());
+        inUse.reserve(m_tasks.size());
         for (const auto& [handle, task] : m_tasks) {
             wants.push_back(task->WantedConnections());
+            inUse.push_back(task->ConnectionsInUse());
         }
-        const std::vector<int> shares = ShareConnections(wants, kHostConnections);
+        const std::vector<int> limits = HostLimits(wants, inUse, kHostConnections);
         size_t i = 0;
         for (auto& [handle, task] : m_tasks) {
-            task->SetConnectionShare(shares[i++]);
+            task->SetHostLimit(limits[i++]);
         }
     }
 

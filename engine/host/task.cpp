@@ -84,6 +84,7 @@ void Task::Start() {
     m_openProbe = false;
     m_rangesIgnored = false;
     m_policy = StartPolicy(m_settings.connections);
+    m_hostLimit = 0; // the host gives the task its part of its connections before the next tick
     m_stepStart = {};
     m_settleStart = {};
     if (!m_files.IsOpen()) {
@@ -453,11 +454,21 @@ int Task::WantedConnections() const {
     return m_state == State::Running && !m_completing ? m_policy.count : 0;
 }
 
-void Task::SetConnectionShare(int share) {
-    if (share > m_share) {
+// A request about to end has handed its place to its successor already, unless the server has
+// shown that it counts every request against a limit.
+int Task::ConnectionsInUse() const {
+    int inUse = 0;
+    for (const auto& c : m_connections) {
+        inUse += c->retiring && !m_policy.serverLimited ? 0 : 1;
+    }
+    return inUse;
+}
+
+void Task::SetHostLimit(int limit) {
+    if (limit > m_hostLimit) {
         m_launchWanted = true; // room for more: use it at the next tick
     }
-    m_share = share;
+    m_hostLimit = limit;
 }
 
 } // namespace dlengine

@@ -100,10 +100,11 @@ public:
     void Tick(Clock::time_point now);
     // libcurl finished a request of this task (any result).
     void OnDone(Connection* connection, CURLcode code);
-    // Connections the task would run now (0 unless running), and the share of the host's
-    // connections it may run; the host shares them between its tasks.
+    // Connections the task would run now (0 unless running), those it runs, and how many of the
+    // host's connections it may run; the host shares them between its tasks (HostLimits).
     int WantedConnections() const;
-    void SetConnectionShare(int share);
+    int ConnectionsInUse() const;
+    void SetHostLimit(int limit);
     // The disk flusher finished a job of this task.
     void OnFlushed(FlushResult& result);
 
@@ -211,7 +212,7 @@ private:
     bool m_dirty = false;
 
     ConnectionPolicy m_policy;
-    int m_share = 0;              // of the host's connections, set before every tick
+    int m_hostLimit = 0;          // of the host's connections, set before every tick
     double m_roundTrip = 0;       // seconds from a request to its answer's head, smoothed
     bool m_openProbe = false;     // the server sends no total for a part: probe with "0-"
     bool m_rangesIgnored = false; // the server answered a range with the whole file

@@ -68,12 +68,7 @@ void Task::LaunchDue() {
     std::vector<Segment*> pieces;
     const double typicalRate = TypicalRate();
     while (m_state == State::Running) {
-        int active = 0;
-        for (const auto& c : m_connections) {
-            active += c->retiring ? 0 : 1;
-        }
-        const int open = static_cast<int>(m_connections.size());
-        const int room = allowed - (m_policy.serverLimited ? open : active);
+        const int room = allowed - ConnectionsInUse();
         if (room <= 0 || (m_failures > 0 && !m_connections.empty())) {
             return;
         }
@@ -176,7 +171,7 @@ int Task::SpanConnections(int allowed) const {
 }
 
 int Task::AllowedConnections() const {
-    return std::min(m_policy.count, m_share);
+    return std::min(m_policy.count, m_hostLimit);
 }
 
 // The speed a connection of this task may expect: the median of the measured ones, or the

@@ -253,24 +253,44 @@ TEST(ConnectionPolicy, GrowsWhileTheRateGrowsAndKeepsUnderTheServersLimit) {
     }
 }
 
-TEST(ShareConnections, NoTaskGetsMoreThanItWantsTheRestEvenly) {
+TEST(HostLimits, NoTaskGetsMoreThanItWantsTheRestEvenlyWithinTheCeiling) {
     const struct {
         const char* label;
         std::vector<int> wants;
+        std::vector<int> inUse; // empty: none in use
         int ceiling;
-        std::vector<int> shares;
+        std::vector<int> limits;
     } cases[] = {
-        {"no tasks", {}, 64, {}},
-        {"one task within the ceiling", {16}, 64, {16}},
-        {"one task past it", {100}, 64, {64}},
-        {"a stopped task wants none", {0, 64}, 64, {0, 64}},
-        {"what a small one leaves goes to the other", {2, 64}, 64, {2, 62}},
-        {"even shares, the odd ones to the first", {16, 16, 16, 16, 16}, 64, {13, 13, 13, 13, 12}},
-        {"three levels", {4, 30, 64}, 64, {4, 30, 30}},
-        {"more tasks than connections: one each to the first", {8, 8, 8}, 2, {1, 1, 0}},
+        {"no tasks", {}, {}, 64, {}},
+        {"one task within the ceiling", {16}, {}, 64, {16}},
+        {"one task past it", {100}, {}, 64, {64}},
+        {"a stopped task wants none", {0, 64}, {}, 64, {0, 64}},
+        {"what a small one leaves goes to the other", {2, 64}, {}, 64, {2, 62}},
+        {"even shares, the odd ones to the first",
+         {16, 16, 16, 16, 16},
+         {},
+         64,
+         {13, 13, 13, 13, 12}},
+        {"three levels", {4, 30, 64}, {}, 64, {4, 30, 30}},
+        {"more tasks than connections: one each to the first", {8, 8, 8}, {}, 2, {1, 1, 0}},
+        {"a newcomer waits for the connections the first still runs",
+         {64, 16},
+         {64, 0},
+         64,
+         {48, 0}},
+        {"and takes them as they end", {64, 16}, {56, 0}, 64, {48, 8}},
+        {"what is free goes fairly to those under their shares",
+         {64, 32, 32},
+         {60, 0, 0},
+         64,
+         {22, 2, 2}},
+        {"a task over its share opens nothing", {64, 64}, {50, 10}, 64, {32, 14}},
+        {"connections ending after a stop still count", {0, 64}, {8, 0}, 64, {0, 56}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(dlengine::ShareConnections(c.wants, c.ceiling), c.shares) << c.label;
+        const std::vector<int> inUse =
+            c.inUse.empty() ? std::vector<int>(c.wants.size(), 0) : c.inUse;
+        EXPECT_EQ(dlengine::HostLimits(c.wants, inUse, c.ceiling), c.limits) << c.label;
     }
 }
 
