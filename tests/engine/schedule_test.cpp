@@ -149,6 +149,8 @@ struct LimitCase {
     // > 0: the file comes from share-sim, which answers 503 to more downloads at once than
     // this; the download must still end without a failure.
     int serverMaxConns = 0;
+    // Files downloaded at once by one engine; their connections together are counted.
+    int files = 1;
 };
 
 class ConnectionLimits : public EngineTest, public ::testing::WithParamInterface<LimitCase> {};
@@ -177,8 +179,15 @@ TEST_P(ConnectionLimits, NeverMoreConnectionsThanAllowedOrWorthOpening) {
     ServedFile file;
     file.body = MakeBody(c.size, 31);
     file.bytesPerSecond = 2 * 1024 * 1024; // slow enough for the requests to overlap
-    m_server->Serve("/f.bin", file);
-    std::string url = m_server->Url("/f.bin");
+    std::vector<std::string> names{"f.bin"};
+    for (int i = 1; i < c.files; ++i) {
+        names.push_back("f" + std::to_string(i) + ".bin");
+    }
+    std::string urls;
+    for (const std::string& name : names) {
+        m_server->Serve("/" + name, file);
+        urls += "'" + m_server->Url("/" + name) + "' ";
+    }
 #ifdef WITH_SHARE_SIM
     ShareSimProcess sim;
     if (c.serverMaxConns > 0) {
@@ -188,7 +197,7 @@ TEST_P(ConnectionLimits, NeverMoreConnectionsThanAllowedOrWorthOpening) {
         ASSERT_TRUE(sim.Start(PathOf("root"), {"--rate", "2M", "--log", PathOf("sim.log"),
                                                "--max-conns", std::to_string(c.serverMaxConns)}))
             << sim.Error();
-        url = sim.BaseUrl() + "/d/s/f.bin";
+        urls = "'" + sim.BaseUrl() + "/d/s/f.bin'";
     }
 #else
     if (c.serverMaxConns > 0) {
@@ -197,16 +206,18 @@ TEST_P(ConnectionLimits, NeverMoreConnectionsThanAllowedOrWorthOpening) {
 #endif
     // The suite's own engine runs with a limit of its own in the environment: drop it.
     std::string command =
-        "env -u DLENGINE_CONNECTIONS " + std::string(DLGET_PATH) + " -o f.bin -d '" + Dir() + "' ";
+        "env -u DLENGINE_CONNECTIONS " + std::string(DLGET_PATH) + " -d '" + Dir() + "' ";
     if (*c.connections != '\0') {
         command += std::string("-c ") + c.connections + " ";
     }
     const std::string progress = PathOf("progress.txt");
-    command += "'" + url + "' > /dev/null 2> '" + progress + "'";
+    command += urls + "> /dev/null 2> '" + progress + "'";
     const int rc = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(rc)) << c.label;
     ASSERT_EQ(WEXITSTATUS(rc), 0) << c.label;
-    EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body)) << c.label;
+    for (const std::string& name : names) {
+        EXPECT_EQ(Sha256Hex(ReadFile(PathOf(name))), Sha256Hex(file.body)) << c.label << name;
+    }
     const auto [most, planned] = MostConnections(ReadFile(progress));
     EXPECT_LE(planned, c.atMost) << c.label;
     EXPECT_GE(most, c.atLeast) << c.label;
@@ -226,17 +237,19 @@ TEST_P(ConnectionLimits, NeverMoreConnectionsThanAllowedOrWorthOpening) {
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, ConnectionLimits,
-    ::testing::Values(LimitCase{"three", "3", 12 * kMiB, 3, 2},
-                      LimitCase{"sixteen", "16", 24 * kMiB, 16, 9},
-                      // Every connection runs at the server's pace: the count grows past the
-                      // sixteen it starts with.
-                      LimitCase{"default grows while the rate grows", "", 64 * kMiB, 64, 20},
-                      // Before its size is known, the first requests: then its three pieces.
-                      LimitCase{"small file under a high limit", "64", 3 * kMiB,
-                                dlengine::kFirstRequests, 1},
-                      LimitCase{"out of range leaves the default", "65", 64 * kMiB, 64, 20},
-                      // The sixteen it starts with meet a server that takes four.
-                      LimitCase{"server that takes four", "", 24 * kMiB, 16, 3, 4}),
+    ::testing::Values(
+        LimitCase{"three", "3", 12 * kMiB, 3, 2}, LimitCase{"sixteen", "16", 24 * kMiB, 16, 9},
+        // Every connection runs at the server's pace: the count grows past the
+        // sixteen it starts with.
+        LimitCase{"default grows while the rate grows", "", 64 * kMiB, 64, 20},
+        // Before its size is known, the first requests: then its three pieces.
+        LimitCase{"small file under a high limit", "64", 3 * kMiB, dlengine::kFirstRequests, 1},
+        LimitCase{"out of range leaves the default", "65", 64 * kMiB, 64, 20},
+        // The sixteen it starts with meet a server that takes four.
+        LimitCase{"server that takes four", "", 24 * kMiB, 16, 3, 4},
+        // Five downloads that would start with sixteen each share the host's
+        // sixty-four (dlget reports their sum).
+        LimitCase{"five files share the host's connections", "", 24 * kMiB, 64, 24, 0, 5}),
     [](const ::testing::TestParamInfo<LimitCase>& info) {
         std::string name = info.param.label;
         for (char& ch : name) {

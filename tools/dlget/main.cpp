@@ -1,6 +1,7 @@
-// dlget URL [-o name] [-d dir] [-c connections] [-q] [--host-stats]
-// Downloads one file through the engine and prints its progress on one line. Exits 0 with the
-// final path on stdout, or with the engine's fail code (1 to 7) on failure. Before it exits it
+// dlget URL... [-o name] [-d dir] [-c connections] [-q] [--host-stats]
+// Downloads files through the engine, all at once (one task each, sharing the engine's
+// connections), and prints their progress on one line. Exits 0 with the final paths on stdout,
+// or with the engine's fail code (1 to 7) of the first task that failed. Before it exits it
 // ends the engine process and waits for it, so that the resource use reported for dlget (time,
 // getrusage of children) includes the host's. --host-stats also reports the host's peak memory
 // and the longest any engine call took.
@@ -33,8 +34,8 @@ void OnInterrupt(int) {
 }
 
 struct Options {
-    std::string url;
-    std::string name;
+    std::vector<std::string> urls;
+    std::string name; // only with one URL; else each file is named after its URL
     std::string dir = ".";
     std::string connections;
     bool quiet = false;
@@ -43,7 +44,7 @@ struct Options {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: dlget URL [-o name] [-d dir] [-c connections] [-q] [--host-stats]\n");
+                 "usage: dlget URL... [-o name] [-d dir] [-c connections] [-q] [--host-stats]\n");
     return 64;
 }
 
@@ -61,13 +62,13 @@ bool Parse(int argc, char** argv, Options* o) {
             o->quiet = true;
         } else if (arg == "--host-stats") {
             o->hostStats = true;
-        } else if (!arg.empty() && arg[0] != '-' && o->url.empty()) {
-            o->url = arg;
+        } else if (!arg.empty() && arg[0] != '-') {
+            o->urls.push_back(arg);
         } else {
             return false;
         }
     }
-    return !o->url.empty();
+    return !o->urls.empty() && (o->name.empty() || o->urls.size() == 1);
 }
 
 // The last path segment of the URL, without its query.
@@ -146,6 +147,44 @@ void EndHost(bool report) {
 
 } // namespace
 
+// The engine's tasks of one run, and what they report together.
+struct Batch {
+    std::vector<int32_t> handles;
+    std::vector<TaskStatusInfo> status;
+
+    bool AllEnded() const {
+        return std::all_of(status.begin(), status.end(), [](const TaskStatusInfo& s) {
+            return s.stat == DL_STAT_FINISHED || s.stat == DL_STAT_FAILED || s.stat == DL_STAT_NONE;
+        });
+    }
+    // The engine's fail code of the first task that did not finish, 0 when all did.
+    int FailCode() const {
+        for (const TaskStatusInfo& s : status) {
+            if (s.stat != DL_STAT_FINISHED) {
+                return s.fail_code != 0 ? s.fail_code : DL_FAIL_HOST_LOST;
+            }
+        }
+        return 0;
+    }
+    // One line for all: bytes, speed and connections summed over the tasks.
+    void PrintProgress() const {
+        double done = 0, total = 0, speed = 0;
+        bool sizesKnown = true;
+        int using_ = 0, open = 0;
+        for (const TaskStatusInfo& s : status) {
+            done += static_cast<double>(s.nTotalDownload);
+            total += static_cast<double>(s.nTotalSize);
+            sizesKnown = sizesKnown && s.nTotalSize > 0;
+            speed += s.nSpeed;
+            using_ += s.nSrcUsing;
+            open += s.nSrcTotal;
+        }
+        std::fprintf(stderr, "\r%5.1f%%  %s / %s  %s/s  %d/%d connections    ",
+                     sizesKnown && total > 0 ? done / total * 100.0 : 0.0, Human(done).c_str(),
+                     sizesKnown ? Human(total).c_str() : "?", Human(speed).c_str(), using_, open);
+    }
+};
+
 int main(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, &o)) {
@@ -153,9 +192,6 @@ int main(int argc, char** argv) {
     }
     if (!o.connections.empty()) {
         setenv("DLENGINE_CONNECTIONS", o.connections.c_str(), 1);
-    }
-    if (o.name.empty()) {
-        o.name = NameFromUrl(o.url);
     }
     char resolved[PATH_MAX];
     if (realpath(o.dir.c_str(), resolved) == nullptr) {
@@ -169,14 +205,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "dlget: the engine did not start\n");
         return DL_FAIL_HOST_LOST;
     }
-    auto params = std::make_unique<TaskCreateParams>();
-    std::memset(params.get(), 0, sizeof *params);
-    dlengine::Utf8ToUtf16Field(o.url, params->szTaskUrl, 2084);
-    dlengine::Utf8ToUtf16Field(o.name, params->szFilename, 260);
-    dlengine::Utf8ToUtf16Field(dir, params->szSavePath, 260);
-    params->nReserved1 = 5;
-    params->DisableAutoRename = 1;
-    params->IsResume = 1;
     // Every engine call is timed: none may keep its caller waiting long.
     double longestCall = 0;
     const auto timed = [&longestCall](auto call) {
@@ -187,21 +215,33 @@ int main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         return result;
     };
-    const int32_t handle = timed([&] { return DL_CreateTask(params.get()); });
-    timed([&] { return DL_StartTask(handle); });
+    Batch batch;
+    for (const std::string& url : o.urls) {
+        auto params = std::make_unique<TaskCreateParams>();
+        std::memset(params.get(), 0, sizeof *params);
+        dlengine::Utf8ToUtf16Field(url, params->szTaskUrl, 2084);
+        dlengine::Utf8ToUtf16Field(o.name.empty() ? NameFromUrl(url) : o.name, params->szFilename,
+                                   260);
+        dlengine::Utf8ToUtf16Field(dir, params->szSavePath, 260);
+        params->nReserved1 = 5;
+        params->DisableAutoRename = 1;
+        params->IsResume = 1;
+        batch.handles.push_back(timed([&] { return DL_CreateTask(params.get()); }));
+    }
+    batch.status.resize(batch.handles.size());
+    for (const int32_t handle : batch.handles) {
+        timed([&] { return DL_StartTask(handle); });
+    }
 
-    TaskStatusInfo s{};
     const auto started = std::chrono::steady_clock::now();
     while (true) {
-        timed([&] { return DL_QueryTaskInfoEx(handle, &s); });
-        if (!o.quiet) {
-            std::fprintf(stderr, "\r%5.1f%%  %s / %s  %s/s  %d/%d connections    ",
-                         s.fPercent * 100.0, Human(static_cast<double>(s.nTotalDownload)).c_str(),
-                         s.nTotalSize > 0 ? Human(static_cast<double>(s.nTotalSize)).c_str() : "?",
-                         Human(s.nSpeed).c_str(), s.nSrcUsing, s.nSrcTotal);
+        for (size_t i = 0; i < batch.handles.size(); ++i) {
+            timed([&] { return DL_QueryTaskInfoEx(batch.handles[i], &batch.status[i]); });
         }
-        if (s.stat == DL_STAT_FINISHED || s.stat == DL_STAT_FAILED || s.stat == DL_STAT_NONE ||
-            g_interrupted) {
+        if (!o.quiet) {
+            batch.PrintProgress();
+        }
+        if (batch.AllEnded() || g_interrupted) {
             break;
         }
         // Often enough that the end of a download is seen within a few milliseconds.
@@ -211,28 +251,35 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "\n");
     }
     if (g_interrupted) {
-        DL_StopTask(handle);
-        DL_DeleteTask(handle);
+        for (const int32_t handle : batch.handles) {
+            DL_StopTask(handle);
+            DL_DeleteTask(handle);
+        }
         std::fprintf(stderr, "dlget: stopped; starting again resumes\n");
         EndHost(o.hostStats);
         return 130;
     }
-    timed([&] { return DL_DeleteTask(handle); });
+    for (const int32_t handle : batch.handles) {
+        timed([&] { return DL_DeleteTask(handle); });
+    }
     if (o.hostStats) {
         std::fprintf(stderr, "dlget: longest engine call %.0f ms\n", longestCall * 1000);
     }
     EndHost(o.hostStats);
-    if (s.stat != DL_STAT_FINISHED) {
-        std::fprintf(stderr, "dlget: failed, fail_code %d\n", s.fail_code);
-        return s.fail_code != 0 ? s.fail_code : DL_FAIL_HOST_LOST;
+    if (const int failCode = batch.FailCode(); failCode != 0) {
+        std::fprintf(stderr, "dlget: failed, fail_code %d\n", failCode);
+        return failCode;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!o.quiet) {
-        std::fprintf(stderr, "%s in %.2f s (%s/s)\n",
-                     Human(static_cast<double>(s.nTotalSize)).c_str(), seconds,
-                     Human(s.nTotalSize / (seconds > 0 ? seconds : 1)).c_str());
+    double bytes = 0;
+    for (const TaskStatusInfo& s : batch.status) {
+        bytes += static_cast<double>(s.nTotalSize);
+        std::printf("%s%s\n", dir.c_str(), dlengine::Utf16FieldToUtf8(s.szFilename, 260).c_str());
     }
-    std::printf("%s%s\n", dir.c_str(), dlengine::Utf16FieldToUtf8(s.szFilename, 260).c_str());
+    if (!o.quiet) {
+        std::fprintf(stderr, "%s in %.2f s (%s/s)\n", Human(bytes).c_str(), seconds,
+                     Human(bytes / (seconds > 0 ? seconds : 1)).c_str());
+    }
     return 0;
 }
