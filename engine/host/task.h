@@ -147,6 +147,7 @@ private:
     double TypicalRate() const;
     void StepPolicy(Clock::time_point now);
     bool RefusedWhileOthersRun(const Connection* c, CURLcode code) const;
+    int RecentlyServed(Clock::time_point now) const;
     void RetireNearTheEnd(Connection* c);
 
     // task.cpp

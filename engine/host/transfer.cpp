@@ -553,12 +553,9 @@ void Task::OnDone(Connection* c, CURLcode code) {
         // The server serves this task's other requests but refuses one more: it has shown its
         // limit. Not a failure: the piece waits for a connection the server already serves.
         const auto now = Clock::now();
-        while (!m_recentEnds.empty() && now - m_recentEnds.front() > kReleaseGrace) {
-            m_recentEnds.pop_front();
-        }
         PolicyEvent refused;
         refused.kind = PolicyEvent::Kind::Refused;
-        refused.othersOpen = static_cast<int>(m_connections.size() - 1 + m_recentEnds.size());
+        refused.othersOpen = static_cast<int>(m_connections.size()) - 1 + RecentlyServed(now);
         DropConnection(c);
         m_policy = NextPolicy(m_policy, refused);
         m_nextAttempt = std::max(m_nextAttempt, now + kRefusalPause);
@@ -614,8 +611,17 @@ void Task::CarryOn() {
     }
 }
 
+// Requests of the task the server served to their end within the last kReleaseGrace: it may
+// still count them.
+int Task::RecentlyServed(Clock::time_point now) const {
+    return static_cast<int>(std::count_if(m_recentEnds.begin(), m_recentEnds.end(),
+                                          [now](auto end) { return now - end <= kReleaseGrace; }));
+}
+
 // A refusal that says "no more" rather than "no": 503 or 429, or a connection refused or reset
-// before any answer, while another request of the task is receiving.
+// before any answer, while another request of the task is receiving, or just after one ended
+// (the server may free its place a moment after the last byte, and the requests that follow
+// it may not have their first bytes yet).
 bool Task::RefusedWhileOthersRun(const Connection* c, CURLcode code) const {
     if (c->gotData) {
         return false;
@@ -625,8 +631,9 @@ bool Task::RefusedWhileOthersRun(const Connection* c, CURLcode code) const {
         (c->status == 0 && (code == CURLE_COULDNT_CONNECT || code == CURLE_GOT_NOTHING ||
                             code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR));
     return noMore &&
-           std::any_of(m_connections.begin(), m_connections.end(),
-                       [c](const auto& other) { return other.get() != c && other->gotData; });
+           (RecentlyServed(Clock::now()) > 0 ||
+            std::any_of(m_connections.begin(), m_connections.end(),
+                        [c](const auto& other) { return other.get() != c && other->gotData; }));
 }
 
 void Task::CountFailure(Verdict verdict, Clock::time_point launched) {
