@@ -235,6 +235,9 @@ int RunHost(int socket) {
     if (multi == nullptr) {
         return 1;
     }
+    // Connections kept open for reuse count at the server too: the cache closes its oldest idle
+    // one rather than hold more than the host runs.
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kHostConnections));
     int code = 0;
     {
         Host host(socket, multi);
