@@ -58,7 +58,7 @@ ConnectionPolicy NextPolicy(ConnectionPolicy policy, const PolicyEvent& event);
 // connections go to the first tasks in order.
 std::vector<int> ShareConnections(const std::vector<int>& wants, int ceiling);
 
-// What each task may run now, given what it wants and what it runs (`inUse`): its fair share of
+// What each task may have open now, given what it wants and has open (`inUse`): its fair share of
 // `ceiling`, but never more than the ceiling leaves free. A task that runs more than its share
 // (its share shrank when another task started) opens nothing until its requests, each a few
 // seconds long, have ended; meanwhile the free connections go fairly to the tasks under their

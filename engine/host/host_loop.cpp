@@ -28,7 +28,6 @@ void OnTerminate(int) {
 
 // Upper bound of one wait, so that retries, progress saves and speed samples stay on time.
 constexpr int kTickMs = 100;
-constexpr auto kShareInterval = std::chrono::milliseconds(20);
 
 class Host {
 public:
@@ -57,7 +56,7 @@ public:
             Reap();
             TakeFlushes();
             const auto now = Clock::now();
-            ShareHostConnections(now);
+            ShareHostConnections();
             for (auto& [handle, task] : m_tasks) {
                 task->Tick(now);
             }
@@ -82,7 +81,6 @@ private:
             if (!Handle(buffer.data(), static_cast<size_t>(got))) {
                 return false;
             }
-            m_commandsHandled = true;
         }
     }
 
@@ -175,21 +173,17 @@ private:
         }
     }
 
-    // Shares the host's connections between its running tasks, as often as their wishes may
-    // change: after a command (a task started or stopped) and a few times a second.
-    void ShareHostConnections(Clock::time_point now) {
-        if (!m_commandsHandled && now - m_lastShare < kShareInterval) {
-            return;
-        }
-        m_commandsHandled = false;
-        m_lastShare = now;
+    // Shares the host's connections between its tasks on every pass, before their ticks: a task
+    // wants one more the moment a request's successor may go ahead, and a connection freed by
+    // one task is another's at once.
+    void ShareHostConnections() {
         std::vector<int> wants;
         std::vector<int> inUse;
         wants.reserve(m_tasks.size());
         inUse.reserve(m_tasks.size());
         for (const auto& [handle, task] : m_tasks) {
             wants.push_back(task->WantedConnections());
-            inUse.push_back(task->ConnectionsInUse());
+            inUse.push_back(task->OpenConnections());
         }
         const std::vector<int> limits = HostLimits(wants, inUse, kHostConnections);
         size_t i = 0;
@@ -215,8 +209,6 @@ private:
     DiskFlusher m_flusher; // declared before the tasks: it outlives them
     HostSettings m_settings;
     std::map<int32_t, std::unique_ptr<Task>> m_tasks;
-    bool m_commandsHandled = false;
-    Clock::time_point m_lastShare{};
 };
 
 } // namespace

@@ -450,18 +450,12 @@ void Task::Tick(Clock::time_point now) {
     }
 }
 
+// The policy's count, and the requests about to end whose successors are open beside them.
 int Task::WantedConnections() const {
-    return m_state == State::Running && !m_completing ? m_policy.count : 0;
-}
-
-// A request about to end has handed its place to its successor already, unless the server has
-// shown that it counts every request against a limit.
-int Task::ConnectionsInUse() const {
-    int inUse = 0;
-    for (const auto& c : m_connections) {
-        inUse += c->retiring && !m_policy.serverLimited ? 0 : 1;
+    if (m_state != State::Running || m_completing) {
+        return 0;
     }
-    return inUse;
+    return m_policy.count + OpenConnections() - ConnectionsInUse();
 }
 
 void Task::SetHostLimit(int limit) {

@@ -100,10 +100,11 @@ public:
     void Tick(Clock::time_point now);
     // libcurl finished a request of this task (any result).
     void OnDone(Connection* connection, CURLcode code);
-    // Connections the task would run now (0 unless running), those it runs, and how many of the
-    // host's connections it may run; the host shares them between its tasks (HostLimits).
+    // Connections the task would run now (0 unless running), those it has open, and how many
+    // of the host's connections it may have open; the host shares them between its tasks
+    // (HostLimits).
     int WantedConnections() const;
-    int ConnectionsInUse() const;
+    int OpenConnections() const { return static_cast<int>(m_connections.size()); }
     void SetHostLimit(int limit);
     // The disk flusher finished a job of this task.
     void OnFlushed(FlushResult& result);
@@ -143,6 +144,7 @@ private:
     void SplitForRequest(Segment* s, int64_t freeBytes, double typicalRate, int connections);
     int64_t ArrivedEnd(const Segment& s) const;
     int AllowedConnections() const;
+    int ConnectionsInUse() const;
     int SpanConnections(int allowed) const;
     double TypicalRate() const;
     void StepPolicy(Clock::time_point now);

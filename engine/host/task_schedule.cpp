@@ -28,8 +28,9 @@ constexpr auto kSettleLimit = std::chrono::seconds(2);
 // Opens as many requests as the task may run now (its policy's count within its share of the
 // host's connections), never more than there are pieces worth a request. A request that is
 // about to end has its successor opened already, unless the server has shown that it counts
-// every request against a limit. Until the server has answered in this run, only the first
-// requests are out; while requests keep failing, only one at a time is retried.
+// every request against a limit, or the host's part has no room for both. Until the server has
+// answered in this run, only the first requests are out; while requests keep failing, only one at a
+// time is retried.
 void Task::LaunchDue() {
     m_lastLaunch = Clock::now();
     m_launchWanted = false;
@@ -68,7 +69,10 @@ void Task::LaunchDue() {
     std::vector<Segment*> pieces;
     const double typicalRate = TypicalRate();
     while (m_state == State::Running) {
-        const int room = allowed - ConnectionsInUse();
+        // The host's part counts every open connection: the server sees a request about to end
+        // and its successor as two.
+        const int room =
+            std::min(m_policy.count - ConnectionsInUse(), m_hostLimit - OpenConnections());
         if (room <= 0 || (m_failures > 0 && !m_connections.empty())) {
             return;
         }
@@ -172,6 +176,16 @@ int Task::SpanConnections(int allowed) const {
 
 int Task::AllowedConnections() const {
     return std::min(m_policy.count, m_hostLimit);
+}
+
+// The connections that count against the policy's count: a request about to end has handed its
+// place to its successor already, unless the server has shown that it counts every request.
+int Task::ConnectionsInUse() const {
+    int inUse = 0;
+    for (const auto& c : m_connections) {
+        inUse += c->retiring && !m_policy.serverLimited ? 0 : 1;
+    }
+    return inUse;
 }
 
 // The speed a connection of this task may expect: the median of the measured ones, or the
