@@ -18,8 +18,9 @@ double SecondsLeft(const PieceView& p, double typicalRate) {
     return p.userMeasured ? std::numeric_limits<double>::infinity() : 0;
 }
 
-// Where to cut [pos, end) so that the connection at `ownerRate` and a new one at `newRate`
-// finish together; both parts keep at least kMinSplit.
+// Where to cut [pos, end) so that the piece's connection, at its measured rate, and a new one
+// at `typicalRate` finish together (halves while the rate is unknown); both parts keep at
+// least kMinSplit.
 int64_t SplitPoint(const PieceView& p, double typicalRate) {
     const int64_t left = p.end - p.pos;
     int64_t keep = left / 2;
