@@ -8,7 +8,8 @@
 
 namespace pandrel {
 
-Application::Application(const Text& runDir) : Application(ProgramFolders{runDir, runDir, {}}) {}
+Application::Application(const Text& runDir)
+    : Application(ProgramFolders{runDir, runDir, WorkDirectoryOf(runDir)}) {}
 
 Application::Application(const ProgramFolders& folders) {
     InstallFatalErrorPresenter();

@@ -29,6 +29,7 @@
 
 #include "app/application.h"
 #include "runtime/control_names.h"
+#include "runtime/processes.h"
 #include "runtime/ui/qt_text.h"
 
 namespace {
@@ -44,28 +45,26 @@ double OwnCpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// The processor time of this process's child named dlhost, from /proc (fields 14 and 15 of
-// its stat, after the name in parentheses); 0 when there is none.
+// The processor time of this process's engine host, from /proc (fields 14 and 15 of its
+// stat, after the name in parentheses); 0 when there is none.
 double HostCpuSeconds() {
-    const std::string self = std::to_string(getpid());
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        std::ifstream in("/proc/" + entry.toStdString() + "/stat");
+    for (const std::int32_t id : pandrel::ChildProcessIds()) {
+        if (pandrel::ProcessExecutableName(id) != "dlhost") {
+            continue;
+        }
+        std::ifstream in("/proc/" + std::to_string(id) + "/stat");
         std::string stat;
         std::getline(in, stat);
         const auto close = stat.rfind(')');
-        if (close == std::string::npos || stat.find("(dlhost)") == std::string::npos) {
-            continue;
+        if (close == std::string::npos) {
+            return 0;
         }
-        std::string state, parent;
-        long long skip = 0, user = 0, system = 0;
         std::istringstream fields(stat.substr(close + 2));
-        fields >> state >> parent;
-        if (parent != self) {
-            continue;
-        }
-        for (int i = 0; i < 9; ++i) {
+        std::string skip;
+        for (int i = 0; i < 11; ++i) { // state, parent, ... up to utime
             fields >> skip;
         }
+        long long user = 0, system = 0;
         fields >> user >> system;
         return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }

@@ -83,8 +83,9 @@ void DeleteSelectedTask(ProgramState& state, DownloadManager* downloads) {
     }
     const Text name = GetCellText(kTaskList, task.row, kNameColumn);
     Delay(kReleaseWaitMs);
-    // Only a plain file name keeps name + suffix inside the download folder.
-    if (!IsSafeFileName(name) || state.WorkDir.empty()) {
+    // The engine's own rule: a name it refuses never had working files, and only a plain
+    // name keeps name + suffix inside the download folder.
+    if (!dlengine::IsSafeFileName(name) || state.WorkDir.empty()) {
         return;
     }
     // The engine names the working files of a long name after a short stem of it.

@@ -62,9 +62,4 @@ int AddTaskRow(const CurrentFile& file) {
     return row;
 }
 
-bool IsSafeFileName(const Text& name) {
-    return !name.empty() && name.size() <= 255 && name != "." && name != ".." &&
-           name.find('/') == Text::npos && name.find('\0') == Text::npos;
-}
-
 } // namespace pandrel

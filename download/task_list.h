@@ -36,9 +36,4 @@ void ToggleAllFileChecks(ProgramState& state);
 // Appends the row of `file` with the initial cell texts; gives its index.
 int AddTaskRow(const CurrentFile& file);
 
-// A file name from a listing that may be joined to the download folder: not empty, not "."
-// or "..", no "/" and no NUL byte, at most 255 bytes. Anything else would name a path outside
-// the folder or no file at all.
-bool IsSafeFileName(const Text& name);
-
 } // namespace pandrel

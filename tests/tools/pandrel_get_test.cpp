@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 #include "progress_file.h"
 #include "progress_view.h"
 #include "share_sim_process.h"
+#include "support/child_process.h"
 #include "support/sandbox.h"
 #include "support/wait_for.h"
 
@@ -62,26 +62,12 @@ public:
     GetProcess(const std::string& program, std::vector<std::string> args, const std::string& dir)
         : m_outPath(dir + "/out.txt"), m_errPath(dir + "/err.txt") {
         args.insert(args.begin(), program);
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        const pid_t parent = getpid();
-        m_pid = fork();
-        if (m_pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent) {
-                _exit(127);
-            }
-            const int in = open("/dev/null", O_RDONLY);
-            const int out = open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, STDIN_FILENO);
-            dup2(out, STDOUT_FILENO);
-            dup2(err, STDERR_FILENO);
-            execv(argv[0], argv.data());
-            _exit(127);
+        const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        const int out = open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int err = open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_pid = StartTiedChild(args, in, out, err);
+        for (const int fd : {in, out, err}) {
+            close(fd);
         }
     }
     ~GetProcess() {

@@ -3,14 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-extern char** environ;
+#include "support/child_process.h"
 
 namespace {
 
@@ -35,30 +34,12 @@ std::string ShareSimProcess::BaseUrl() const {
 bool ShareSimProcess::Start(const std::string& root, const std::vector<std::string>& extraArgs) {
     std::vector<std::string> args = {SHARE_SIM_PATH, "--root", root, "--port", "0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
         m_error = "pipe failed";
         return false;
     }
-    // fork rather than posix_spawn so the child can ask to die with the test: a crashed test
-    // must not leave a share-sim holding ctest's output pipe open until its time-out.
-    const pid_t parent = getpid();
-    m_pid = fork();
-    if (m_pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        dup2(out[1], STDOUT_FILENO);
-        execve(argv[0], argv.data(), environ);
-        _exit(127);
-    }
+    m_pid = StartTiedChild(args, -1, out[1]);
     close(out[1]);
     if (m_pid < 0) {
         close(out[0]);
