@@ -27,6 +27,13 @@ HostSettings HostSettings::FromEnvironment() {
             }
         }
     }
+    if (const char* text = std::getenv("DLENGINE_TEST_SAVE_MS")) {
+        char* end = nullptr;
+        const long ms = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && ms >= 1 && ms <= 1000) {
+            s.saveIntervalMs = ms;
+        }
+    }
     return s;
 }
 

@@ -15,7 +15,6 @@
 namespace dlengine {
 namespace {
 
-constexpr auto kSaveInterval = std::chrono::seconds(1);
 constexpr auto kSpeedWindow = std::chrono::seconds(2);
 constexpr auto kSampleInterval = std::chrono::milliseconds(200);
 constexpr auto kLaunchInterval = std::chrono::milliseconds(200);
@@ -436,7 +435,8 @@ void Task::Tick(Clock::time_point now) {
         }
     }
     // One flush at a time: the next snapshot waits for the last to reach the disk.
-    if (m_dirty && now - m_lastSave >= kSaveInterval && m_flushesInFlight == 0) {
+    if (m_dirty && now - m_lastSave >= std::chrono::milliseconds(m_settings.saveIntervalMs) &&
+        m_flushesInFlight == 0) {
         RequestFlush(false);
     }
     WatchHeads(now);
