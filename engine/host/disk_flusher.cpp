@@ -4,7 +4,6 @@
 #include "file_names.h"
 #include "task_files.h"
 
-#include <cassert>
 #include <cerrno>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
@@ -43,7 +42,7 @@ DiskFlusher::~DiskFlusher() {
 }
 
 void DiskFlusher::Post(FlushJob job) {
-    assert(std::this_thread::get_id() == m_loop);
+    m_loop.Assert();
     {
         std::lock_guard lock(m_mutex);
         m_held.insert(FileId(job.dataFd));
@@ -53,7 +52,7 @@ void DiskFlusher::Post(FlushJob job) {
 }
 
 std::vector<FlushResult> DiskFlusher::TakeResults() {
-    assert(std::this_thread::get_id() == m_loop);
+    m_loop.Assert();
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t drained = read(m_wake, &count, sizeof count);
     std::lock_guard lock(m_mutex);
@@ -61,6 +60,7 @@ std::vector<FlushResult> DiskFlusher::TakeResults() {
 }
 
 bool DiskFlusher::Holds(dev_t device, ino_t inode) const {
+    m_loop.Assert();
     std::lock_guard lock(m_mutex);
     return m_held.count({device, inode}) > 0;
 }

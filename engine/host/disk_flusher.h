@@ -1,5 +1,6 @@
 #pragma once
 
+#include "owning_thread.h"
 #include "progress_file.h"
 
 #include <condition_variable>
@@ -75,7 +76,7 @@ private:
     void Run();
     static FlushResult Execute(FlushJob& job);
 
-    std::thread::id m_loop = std::this_thread::get_id(); // the host loop, which made it
+    OwningThread m_loop; // the host loop, which made it
     int m_wake = -1;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

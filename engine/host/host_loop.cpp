@@ -1,7 +1,9 @@
 #include "host_loop.h"
 
 #include "connection_policy.h"
+#include "curl_handles.h"
 #include "disk_flusher.h"
+#include "owning_thread.h"
 #include "protocol.h"
 #include "request.h"
 #include "settings.h"
@@ -43,6 +45,7 @@ public:
     }
 
     int Run() {
+        m_loop.Assert();
         std::vector<uint8_t> buffer(wire::kMaxMessage + 1);
         while (!g_terminate) {
             curl_waitfd waits[2] = {{m_socket, CURL_WAIT_POLLIN, 0},
@@ -67,6 +70,7 @@ public:
 private:
     // Handles every waiting command; false when the library side is gone.
     bool ReadCommands(std::vector<uint8_t>& buffer) {
+        m_loop.Assert();
         while (true) {
             const ssize_t got = recv(m_socket, buffer.data(), buffer.size(), MSG_DONTWAIT);
             if (got < 0 && errno == EINTR) {
@@ -85,6 +89,7 @@ private:
     }
 
     bool Handle(const uint8_t* data, size_t size) {
+        m_loop.Assert();
         Request request;
         if (!DecodeRequest(data, size, &request)) {
             return false;
@@ -157,6 +162,7 @@ private:
     }
 
     void Reap() {
+        m_loop.Assert();
         int left = 0;
         while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
             if (msg->msg != CURLMSG_DONE) {
@@ -177,6 +183,7 @@ private:
     // wants one more the moment a request's successor may go ahead, and a connection freed by
     // one task is another's at once.
     void ShareHostConnections() {
+        m_loop.Assert();
         std::vector<int> wants;
         std::vector<int> inUse;
         wants.reserve(m_tasks.size());
@@ -194,6 +201,7 @@ private:
 
     // Hands each finished flush to its task; a task deleted meanwhile needs nothing from it.
     void TakeFlushes() {
+        m_loop.Assert();
         for (FlushResult& result : m_flusher.TakeResults()) {
             auto it = m_tasks.find(result.handle);
             if (it != m_tasks.end()) {
@@ -204,6 +212,7 @@ private:
         }
     }
 
+    OwningThread m_loop; // the thread that runs the loop, and everything below
     int m_socket;
     CURLM* m_multi;
     DiskFlusher m_flusher; // declared before the tasks: it outlives them
@@ -220,24 +229,20 @@ int RunHost(int socket) {
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    const CurlGlobal curl;
+    if (!curl.Ok()) {
         return 1;
     }
-    CURLM* multi = curl_multi_init();
+    const MultiHandle multi(curl_multi_init());
     if (multi == nullptr) {
         return 1;
     }
     // Connections kept open for reuse count at the server too: the cache closes its oldest idle
     // one rather than hold more than the host runs.
-    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kHostConnections));
-    int code = 0;
-    {
-        Host host(socket, multi);
-        code = host.Run();
-    }
-    curl_multi_cleanup(multi);
-    curl_global_cleanup();
-    return code;
+    curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(kHostConnections));
+    // The host, and with it every task and its easy handles, goes before the multi handle.
+    Host host(socket, multi.get());
+    return host.Run();
 }
 
 } // namespace dlengine

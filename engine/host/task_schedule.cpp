@@ -73,7 +73,7 @@ void Task::LaunchDue() {
         // and its successor as two.
         const int room =
             std::min(m_policy.count - ConnectionsInUse(), m_hostLimit - OpenConnections());
-        if (room <= 0 || (m_failures > 0 && !m_connections.empty())) {
+        if (room <= 0 || (m_retries.Failures() > 0 && !m_connections.empty())) {
             return;
         }
         views.clear();
@@ -159,7 +159,7 @@ int64_t Task::ArrivedEnd(const Segment& s) const {
         }
         curl_socket_t socket = CURL_SOCKET_BAD;
         int waiting = 0;
-        if (curl_easy_getinfo(c->easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+        if (curl_easy_getinfo(c->easy.get(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
             socket == CURL_SOCKET_BAD || ioctl(socket, FIONREAD, &waiting) != 0) {
             waiting = 0;
         }
@@ -207,20 +207,6 @@ double Task::TypicalRate() const {
     return typical > 0 ? typical : MedianRate(estimated);
 }
 
-// A connection's speed: measured over its last window, or before that what it brought since
-// its first byte, once that is a quarter of a second ago; counted over at least half a second
-// (a server may send its first second at once). Nothing while it is too early to say.
-std::optional<double> EstimatedRate(const Connection& c, Clock::time_point now) {
-    if (c.pace.measured) {
-        return c.pace.rate;
-    }
-    const double since = std::chrono::duration<double>(now - c.firstData).count();
-    if (!c.gotData || since < 0.25) {
-        return std::nullopt;
-    }
-    return static_cast<double>(c.delivered) / std::max(since, 0.5);
-}
-
 // The policy sees the task's total rate over steps of kPolicyStep. A step measures the count
 // the task runs: it begins once nearly every connection delivers (new ones need a round trip,
 // or a few with connection set-up), or after kSettleLimit however many do.
@@ -242,7 +228,7 @@ void Task::StepPolicy(Clock::time_point now) {
             return;
         }
         m_stepStart = now;
-        m_stepBytes = m_received;
+        m_stepBytes = m_speed.Received();
         return;
     }
     const std::chrono::duration<double> span = now - m_stepStart;
@@ -250,10 +236,11 @@ void Task::StepPolicy(Clock::time_point now) {
         return;
     }
     PolicyEvent step;
-    step.rate = static_cast<double>(m_received - m_stepBytes) / span.count();
+    step.rate = static_cast<double>(m_speed.Received() - m_stepBytes) / span.count();
     step.running = active;
-    step.secondsLeft = step.rate > 0 ? static_cast<double>(m_total - Downloaded()) / step.rate
-                                     : std::numeric_limits<double>::infinity();
+    step.secondsLeft = step.rate > 0
+                           ? static_cast<double>(m_version.total - Downloaded()) / step.rate
+                           : std::numeric_limits<double>::infinity();
     const int before = m_policy.count;
     m_policy = NextPolicy(m_policy, step);
     m_stepStart = {};
@@ -267,7 +254,7 @@ void Task::StepPolicy(Clock::time_point now) {
 void Task::FinishSegment(Segment* s) {
     for (size_t i = m_connections.size(); i-- > 0;) {
         if (i < m_connections.size() && m_connections[i]->segment == s) {
-            DropConnection(m_connections[i].get());
+            m_connections.Drop(m_connections[i]);
         }
     }
     m_segments.remove_if([s](const Segment& x) { return &x == s; });
@@ -309,10 +296,10 @@ void Task::WatchPaces(Clock::time_point now) {
         m_connections[i]->pace = paces[i];
     }
     for (size_t i : slow) {
-        givenBack.push_back(m_connections[i].get());
+        givenBack.push_back(m_connections[i]);
     }
     for (Connection* c : givenBack) {
-        DropConnection(c); // not a failure: the piece keeps every byte it got
+        m_connections.Drop(c); // not a failure: the piece keeps every byte it got
     }
     if (!givenBack.empty()) {
         LaunchDue();
@@ -332,7 +319,7 @@ void Task::WatchHeads(Clock::time_point now) {
     }
     for (Connection* c : late) {
         const Clock::time_point launched = c->launched;
-        DropConnection(c);
+        m_connections.Drop(c);
         CountFailure(Verdict::Retry, launched);
     }
 }

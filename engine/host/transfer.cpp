@@ -1,22 +1,19 @@
-// The requests of a task: launching them, checking each response before its first byte is
-// written, writing at the right offset, and deciding what a finished request means.
+// The requests of a task: launching them, reading their heads, writing each byte at its
+// offset once the answer is accepted (answer_check.cpp), and deciding what a finished request
+// means.
 
 #include "task.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace dlengine {
 namespace {
 
-constexpr int kMaxFailures = 10;
 constexpr int64_t kProgressPerRequest = 64 * 1024;
-constexpr int64_t kWriteBackEvery = 32 << 20;
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr const char* kUserAgent = "dlengine/1.0";
 // A request's successor opens this many round trips before the request ends (at its speed),
@@ -75,23 +72,24 @@ void Task::Launch(Segment* segment, bool probe, int64_t probeStart) {
     c->task = this;
     c->probe = probe;
     c->segment = segment;
-    CURL* e = c->easy = curl_easy_init();
+    c->easy.reset(curl_easy_init());
+    CURL* e = c->easy.get();
     if (e == nullptr) {
         CountFailure(Verdict::Retry);
         return;
     }
-    curl_easy_setopt(e, CURLOPT_URL, m_url.c_str());
+    curl_easy_setopt(e, CURLOPT_URL, m_target.url.c_str());
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
-    if (!m_referer.empty()) {
-        curl_easy_setopt(e, CURLOPT_REFERER, m_referer.c_str());
+    if (!m_target.referer.empty()) {
+        curl_easy_setopt(e, CURLOPT_REFERER, m_target.referer.c_str());
     }
-    if (!m_cookies.empty()) {
-        curl_easy_setopt(e, CURLOPT_COOKIE, m_cookies.c_str());
+    if (!m_target.cookies.empty()) {
+        curl_easy_setopt(e, CURLOPT_COOKIE, m_target.cookies.c_str());
     }
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, m_settings.connectTimeoutSec);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, m_settings.lowSpeedBytes);
@@ -125,20 +123,21 @@ void Task::Launch(Segment* segment, bool probe, int64_t probeStart) {
         curl_easy_setopt(e, CURLOPT_RANGE, range.c_str()); // copied by libcurl
         // Every request after the first asks for its range of the version already kept: a
         // server that holds another version by now answers with the whole new file instead.
-        const std::string validator = IfRangeValidator();
+        const std::string validator = m_version.IfRangeValidator();
         if (!(probe && m_mode == Mode::Unknown) && !validator.empty()) {
-            c->headers = curl_slist_append(c->headers, ("If-Range: " + validator).c_str());
-            curl_easy_setopt(e, CURLOPT_HTTPHEADER, c->headers);
+            AppendHeader(c->headers, ("If-Range: " + validator).c_str());
+            curl_easy_setopt(e, CURLOPT_HTTPHEADER, c->headers.get());
         }
     }
-    m_connections.push_back(std::move(owned));
-    if (curl_multi_add_handle(m_multi, e) != CURLM_OK) {
-        DropConnection(c);
+    m_connections.Keep(std::move(owned));
+    if (!c->Attach(m_multi)) {
+        m_connections.Drop(c);
         CountFailure(Verdict::Retry);
     }
 }
 
 void Task::OnHeader(Connection* c, const char* line, size_t size) {
+    m_loop.Assert();
     const std::string text(line, size);
     if (StartsWithNoCase(text, "HTTP/")) {
         if (c->status == 0) {
@@ -184,216 +183,8 @@ void Task::OnHeader(Connection* c, const char* line, size_t size) {
     }
 }
 
-Verdict Task::Classify(const Connection* c) const {
-    const long s = c->status;
-    if (s == 401 || s == 403 || s == 404 || s == 410) {
-        return Verdict::RefusedHttp;
-    }
-    if (s == 408 || s == 429 || s >= 500) {
-        return Verdict::Retry;
-    }
-    if (s == 416 && c->probe && m_mode == Mode::Unknown && !m_noRange && c->requestStart == 0) {
-        return Verdict::RetryNow; // an empty file cannot serve "bytes=0-": ask without a range
-    }
-    if (s >= 400) {
-        return Verdict::RefusedHttp;
-    }
-    return Verdict::Retry;
-}
-
-// Reserves the whole file on disk, but only a size the disk can hold with its margin kept: a
-// server's claim alone must never fill the disk. Nothing is written yet, so a refused or
-// failed reservation leaves the file empty, without a reserved block.
-bool Task::Preallocate(int64_t total) {
-    const int fd = m_files.DataFd();
-    struct stat st {};
-    const int64_t held = fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_blocks) * 512 : 0;
-    if (!HasRoomFor(fd, total, held)) {
-        return false;
-    }
-    m_creatingFile = true;
-    // Drop old contents first so that a longer leftover file does not keep its tail.
-    bool ok =
-        ftruncate(fd, 0) == 0 && posix_fallocate(fd, 0, total) == 0 && ftruncate(fd, total) == 0;
-    if (!ok) {
-        [[maybe_unused]] const int dropped = ftruncate(fd, 0);
-    }
-    m_creatingFile = false;
-    return ok;
-}
-
-// The first answer of a fresh download decides between ranged and single-connection mode.
-// Several first requests may be out at once (LaunchDue): whichever answers first decides, the
-// others keep the parts they asked for, or end when the file has no such part.
-bool Task::AcceptProbe(Connection* c) {
-    if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal > 0) {
-        if (!Preallocate(c->rangeTotal)) {
-            c->verdict = Verdict::Disk;
-            return false;
-        }
-        m_mode = Mode::Ranged;
-        m_verified = true;
-        m_launchWanted = true; // the other connections can open now
-        m_total = c->rangeTotal;
-        m_etag = c->etag;
-        m_lastModified = c->lastModified;
-        PlaceFirstRequests();
-        RequestFlush(false); // the record exists from the start
-        return true;
-    }
-    if (c->status == 206 && c->rangeStart == c->requestStart && c->askedEnd > 0) {
-        // A part without the file's total: only a request to the end tells where it ends.
-        m_openProbe = true;
-        SpareOtherFirstRequests(c);
-        c->verdict = Verdict::RetryNow;
-        return false;
-    }
-    if (c->status == 200 || (c->status == 206 && c->rangeStart == 0)) {
-        // A length the disk cannot hold fails now rather than after filling the disk.
-        const bool fits = c->status != 200 || c->contentLength < 0 ||
-                          HasRoomFor(m_files.DataFd(), c->contentLength, 0);
-        if (!fits || ftruncate(m_files.DataFd(), 0) != 0) {
-            c->verdict = Verdict::Disk;
-            return false;
-        }
-        m_mode = Mode::Single;
-        m_rangesIgnored = c->status == 200 && !m_noRange;
-        m_total = c->status == 200 ? c->contentLength : -1;
-        m_singleWritten = 0;
-        c->writePos = 0;
-        SpareOtherFirstRequests(c);
-        return true;
-    }
-    if (c->status == 416 && c->requestStart > 0) {
-        c->verdict = Verdict::Spare; // past the end of a small file: the first one decides
-        return false;
-    }
-    c->verdict = Classify(c);
-    if (c->verdict == Verdict::RetryNow) {
-        m_noRange = true;
-    }
-    return false;
-}
-
-// For a record of another link: the answer must name the very version the record kept, by
-// its strong ETag or else by its Last-Modified. An answer that leaves the validator out
-// confirms nothing.
-bool Task::NamesRecordedVersion(const Connection* c) const {
-    if (!m_etag.empty() && m_etag.rfind("W/", 0) != 0) {
-        return c->etag == m_etag;
-    }
-    return !m_lastModified.empty() && c->lastModified == m_lastModified;
-}
-
-// The first requests keep the parts they asked for; what lies between and after them is free,
-// and one that starts past the end of the file is not needed.
-void Task::PlaceFirstRequests() {
-    std::vector<Connection*> firsts;
-    for (const auto& other : m_connections) {
-        if (other->probe && other->verdict != Verdict::Spare) {
-            firsts.push_back(other.get());
-        }
-    }
-    std::sort(firsts.begin(), firsts.end(), [](const Connection* a, const Connection* b) {
-        return a->requestStart < b->requestStart;
-    });
-    m_segments.clear();
-    int64_t pos = 0;
-    for (Connection* first : firsts) {
-        if (first->requestStart >= m_total) {
-            first->verdict = Verdict::Spare;
-            continue;
-        }
-        const int64_t end = first->askedEnd > 0 ? std::min(first->askedEnd, m_total) : m_total;
-        if (first->requestStart > pos) {
-            m_segments.push_back(Segment{pos, first->requestStart, 0});
-        }
-        m_segments.push_back(Segment{first->requestStart, end, 1});
-        first->segment = &m_segments.back();
-        pos = end;
-    }
-    if (pos < m_total) {
-        m_segments.push_back(Segment{pos, m_total, 0});
-    }
-}
-
-// The other first requests are not needed: the file is fetched otherwise.
-void Task::SpareOtherFirstRequests(const Connection* c) {
-    for (const auto& other : m_connections) {
-        if (other.get() != c && other->probe) {
-            other->verdict = Verdict::Spare;
-        }
-    }
-}
-
-// A first request that failed while another first request is still out: that one decides,
-// and the part this one asked for stays free for later requests.
-bool Task::SpareFirstRequest(const Connection* c, Verdict verdict) const {
-    if (!c->probe || m_verified || (verdict != Verdict::None && verdict != Verdict::Retry)) {
-        return false;
-    }
-    return std::any_of(m_connections.begin(), m_connections.end(), [c](const auto& other) {
-        return other.get() != c && other->probe && other->verdict != Verdict::Spare;
-    });
-}
-
-// A weak ETag cannot stand in a range request: then Last-Modified, or nothing.
-std::string Task::IfRangeValidator() const {
-    if (!m_etag.empty() && m_etag.rfind("W/", 0) != 0) {
-        return m_etag;
-    }
-    return m_lastModified;
-}
-
-// False when the answer names another version than the one kept. A validator the answer
-// leaves out is not held against it; a server without validators is checked by size alone.
-bool Task::SameVersion(const Connection* c) const {
-    return (m_etag.empty() || c->etag.empty() || c->etag == m_etag) &&
-           (m_lastModified.empty() || c->lastModified.empty() || c->lastModified == m_lastModified);
-}
-
-// The first answer after loading a progress record: the same size and validators, or the
-// record is worthless and the download starts over.
-bool Task::AcceptResumeProbe(Connection* c) {
-    if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal == m_total &&
-        SameVersion(c) && (!m_recordForeign || NamesRecordedVersion(c))) {
-        m_verified = true;
-        m_recordForeign = false; // from now on the progress is this link's own
-        m_launchWanted = true;   // the other connections can open now
-        return true;
-    }
-    if (c->status == 200 || c->status == 206) {
-        c->verdict = Verdict::Changed;
-        return false;
-    }
-    c->verdict = Classify(c);
-    return false;
-}
-
-// Every later answer: its range of the same version, or a sign that the file changed (another
-// validator, another size, or the whole file for a ranged request).
-bool Task::Accept(Connection* c) {
-    if (c->probe && m_mode == Mode::Unknown) {
-        return AcceptProbe(c);
-    }
-    if (c->probe && m_mode == Mode::Ranged && !m_verified) {
-        return AcceptResumeProbe(c);
-    }
-    if (c->status == 206 && c->rangeTotal > 0 && (c->rangeTotal != m_total || !SameVersion(c))) {
-        c->verdict = Verdict::Changed;
-    } else if (c->status == 206 && c->rangeStart == c->requestStart && c->rangeTotal == m_total) {
-        return true;
-    } else if (c->status == 200) {
-        c->verdict = Verdict::Changed;
-    } else if (c->status == 206) {
-        c->verdict = Verdict::Retry;
-    } else {
-        c->verdict = Classify(c);
-    }
-    return false;
-}
-
 size_t Task::OnData(Connection* c, const char* data, size_t size) {
+    m_loop.Assert();
     if (c->verdict == Verdict::Spare) {
         return 0; // ends the request
     }
@@ -423,23 +214,6 @@ bool Task::WriteAt(Connection* c, const char* data, size_t size, int64_t offset)
     return true;
 }
 
-// Every few MiB written, the flusher is asked to put them on disk (and to record them) while
-// the download goes on; when it is still busy with the last request, the kernel is at least
-// asked to start writing them out. The final flush before the file takes its name then has
-// little left to do, and the page cache does not fill with a whole large download.
-void Task::StartWriteBack(size_t written) {
-    m_unflushed += static_cast<int64_t>(written);
-    if (m_unflushed < kWriteBackEvery) {
-        return;
-    }
-    m_unflushed = 0;
-    if (m_flushesInFlight == 0) {
-        RequestFlush(false);
-    } else {
-        sync_file_range(m_files.DataFd(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    }
-}
-
 // Writes the part of a chunk that lies in the connection's piece and is not on disk yet. Two
 // connections may fill one piece (the end game); whichever delivers a byte first writes it and
 // the other skips it, so no byte is ever written twice.
@@ -464,9 +238,9 @@ size_t Task::WriteRanged(Connection* c, const char* data, size_t size) {
             return 0;
         }
         s->pos = chunkEnd;
-        m_received += static_cast<int64_t>(fresh);
+        m_speed.Count(static_cast<int64_t>(fresh));
         StartWriteBack(fresh);
-        m_failures = 0;
+        m_retries.Progressed();
         m_dirty = true;
     }
     c->writePos = chunkEnd;
@@ -494,7 +268,7 @@ void Task::RetireNearTheEnd(Connection* c) {
 }
 
 size_t Task::WriteSingle(Connection* c, const char* data, size_t size) {
-    if (m_total >= 0 && c->writePos + static_cast<int64_t>(size) > m_total) {
+    if (m_version.total >= 0 && c->writePos + static_cast<int64_t>(size) > m_version.total) {
         c->verdict = Verdict::Retry; // more than the announced length
         return 0;
     }
@@ -503,21 +277,22 @@ size_t Task::WriteSingle(Connection* c, const char* data, size_t size) {
     }
     c->writePos += static_cast<int64_t>(size);
     m_singleWritten = c->writePos;
-    m_received += static_cast<int64_t>(size);
+    m_speed.Count(static_cast<int64_t>(size));
     StartWriteBack(size);
     // A run that starts over only makes progress once it passes where the last one ended.
     if (c->writePos > m_singleBest) {
         m_singleBest = c->writePos;
-        m_failures = 0;
+        m_retries.Progressed();
     }
     c->gotData = true;
     return size;
 }
 
 void Task::OnDone(Connection* c, CURLcode code) {
+    m_loop.Assert();
     if (!c->checked && code == CURLE_OK && c->verdict == Verdict::None) {
         // An answer without a body (an empty file, or an error page without one).
-        curl_easy_getinfo(c->easy, CURLINFO_RESPONSE_CODE, &c->status);
+        curl_easy_getinfo(c->easy.get(), CURLINFO_RESPONSE_CODE, &c->status);
         c->checked = Accept(c);
     }
     Verdict verdict = c->verdict;
@@ -540,12 +315,12 @@ void Task::OnDone(Connection* c, CURLcode code) {
         }
     }
     if (verdict == Verdict::Changed) {
-        DropConnection(c);
+        m_connections.Drop(c);
         OnFileChanged();
         return;
     }
     if (verdict == Verdict::Spare || SpareFirstRequest(c, verdict)) {
-        DropConnection(c); // not needed, and not a failure
+        m_connections.Drop(c); // not needed, and not a failure
         CarryOn();
         return;
     }
@@ -555,10 +330,11 @@ void Task::OnDone(Connection* c, CURLcode code) {
         const auto now = Clock::now();
         PolicyEvent refused;
         refused.kind = PolicyEvent::Kind::Refused;
-        refused.othersOpen = static_cast<int>(m_connections.size()) - 1 + RecentlyServed(now);
-        DropConnection(c);
+        refused.othersOpen = static_cast<int>(m_connections.size()) - 1 +
+                             m_connections.EndedWithin(now, kReleaseGrace);
+        m_connections.Drop(c);
         m_policy = NextPolicy(m_policy, refused);
-        m_nextAttempt = std::max(m_nextAttempt, now + kRefusalPause);
+        m_retries.WaitUntil(now + kRefusalPause);
         CarryOn();
         return;
     }
@@ -571,8 +347,8 @@ void Task::OnDone(Connection* c, CURLcode code) {
             c = nullptr;
         }
     } else if (m_mode == Mode::Single && c->checked) {
-        success = code == CURLE_OK && (m_total < 0 || c->writePos == m_total);
-        DropConnection(c);
+        success = code == CURLE_OK && (m_version.total < 0 || c->writePos == m_version.total);
+        m_connections.Drop(c);
         if (success) {
             Complete();
             return;
@@ -587,7 +363,7 @@ void Task::OnDone(Connection* c, CURLcode code) {
     const bool madeProgress = c != nullptr && c->delivered >= kProgressPerRequest;
     const Clock::time_point launched = c != nullptr ? c->launched : Clock::now();
     if (c != nullptr) {
-        DropConnection(c);
+        m_connections.Drop(c);
     }
     if (!success) {
         CountFailure(madeProgress               ? Verdict::RetryNow
@@ -606,16 +382,9 @@ void Task::CarryOn() {
         Complete();
         return;
     }
-    if (m_state == State::Running && Clock::now() >= m_nextAttempt) {
+    if (m_state == State::Running && m_retries.Due(Clock::now())) {
         LaunchDue();
     }
-}
-
-// Requests of the task the server served to their end within the last kReleaseGrace: it may
-// still count them.
-int Task::RecentlyServed(Clock::time_point now) const {
-    return static_cast<int>(std::count_if(m_recentEnds.begin(), m_recentEnds.end(),
-                                          [now](auto end) { return now - end <= kReleaseGrace; }));
 }
 
 // A refusal that says "no more" rather than "no": 503 or 429, or a connection refused or reset
@@ -631,7 +400,7 @@ bool Task::RefusedWhileOthersRun(const Connection* c, CURLcode code) const {
         (c->status == 0 && (code == CURLE_COULDNT_CONNECT || code == CURLE_GOT_NOTHING ||
                             code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR));
     return noMore &&
-           (RecentlyServed(Clock::now()) > 0 ||
+           (m_connections.EndedWithin(Clock::now(), kReleaseGrace) > 0 ||
             std::any_of(m_connections.begin(), m_connections.end(),
                         [c](const auto& other) { return other.get() != c && other->gotData; }));
 }
@@ -642,48 +411,9 @@ void Task::CountFailure(Verdict verdict, Clock::time_point launched) {
     }
     const auto now = Clock::now();
     if (verdict == Verdict::RetryNow) {
-        m_nextAttempt = now;
-        return;
-    }
-    // Requests that were already out when a failure was counted fail of the same cause (a
-    // server outage ends every connection at once): they count as that one failure.
-    if (launched < m_lastFailure) {
-        return;
-    }
-    m_lastFailure = now;
-    if (++m_failures >= kMaxFailures) {
+        m_retries.RetryAt(now);
+    } else if (!m_retries.Count(launched, now)) {
         Fail(DL_FAIL_NETWORK);
-        return;
-    }
-    long delay = m_settings.backoffBaseMs;
-    for (int i = 1; i < m_failures && delay < m_settings.backoffCapMs; ++i) {
-        delay *= 2;
-    }
-    m_nextAttempt = now + std::chrono::milliseconds(std::min(delay, m_settings.backoffCapMs));
-}
-
-void Task::DropConnection(Connection* c) {
-    if (c->segment != nullptr) {
-        --c->segment->users;
-    }
-    if (c->gotData) {
-        m_recentEnds.push_back(Clock::now());
-        if (m_recentEnds.size() > static_cast<size_t>(kMaxConnections)) {
-            m_recentEnds.pop_front();
-        }
-    }
-    if (c->easy != nullptr) {
-        curl_multi_remove_handle(m_multi, c->easy);
-        curl_easy_cleanup(c->easy);
-    }
-    curl_slist_free_all(c->headers);
-    std::erase_if(m_connections,
-                  [c](const std::unique_ptr<Connection>& p) { return p.get() == c; });
-}
-
-void Task::DropAllConnections() {
-    while (!m_connections.empty()) {
-        DropConnection(m_connections.back().get());
     }
 }
 

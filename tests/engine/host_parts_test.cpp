@@ -1,9 +1,15 @@
-// Pieces of the host that guard the disk: file-name checks, final names and progress records.
+// Pieces of the host that guard the disk and the version kept: file-name checks, final names,
+// progress records, the validators an answer must match, the retry budget, and the one thread
+// the host's objects run on.
 
+#include "disk_flusher.h"
 #include "dlengine_files.h"
 #include "file_names.h"
+#include "file_version.h"
 #include "first_version_record.h"
 #include "progress_file.h"
+#include "retry_backoff.h"
+#include "task.h"
 
 #include "support/sandbox.h"
 
@@ -13,7 +19,9 @@
 
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -250,6 +258,87 @@ TEST(ProgressRecord, RangesOutsideTheFileOrOverlappingAreRefused) {
         dlengine::Progress out;
         EXPECT_FALSE(dlengine::DecodeProgress(dlengine::EncodeProgress(p), &out))
             << ranges.front().begin << "-" << ranges.front().end;
+    }
+}
+
+// An answer may add bytes only to the version kept: a strong ETag must match when both name
+// one, a weak one never confirms a foreign record, and a missing validator confirms nothing.
+TEST(FileVersion, AnswersAreMatchedByTheirValidators) {
+    struct Case {
+        const char* kept[2]; // etag, last-modified
+        const char* answer[2];
+        bool allows;
+        bool namedBy;
+    };
+    const Case cases[] = {
+        {{"\"a\"", ""}, {"\"a\"", ""}, true, true},
+        {{"\"a\"", ""}, {"\"b\"", ""}, false, false},
+        {{"\"a\"", ""}, {"", ""}, true, false},
+        {{"W/\"a\"", "Mon"}, {"W/\"a\"", "Mon"}, true, true},
+        {{"W/\"a\"", "Mon"}, {"W/\"a\"", "Tue"}, false, false},
+        {{"W/\"a\"", ""}, {"W/\"a\"", ""}, true, false},
+        {{"", "Mon"}, {"", ""}, true, false},
+        {{"", ""}, {"\"x\"", "Mon"}, true, false},
+    };
+    for (const Case& c : cases) {
+        dlengine::FileVersion v{100, c.kept[0], c.kept[1]};
+        EXPECT_EQ(v.Allows(c.answer[0], c.answer[1]), c.allows) << c.kept[0] << c.kept[1];
+        EXPECT_EQ(v.NamedBy(c.answer[0], c.answer[1]), c.namedBy) << c.kept[0] << c.kept[1];
+    }
+    EXPECT_EQ((dlengine::FileVersion{1, "W/\"a\"", "Mon"}).IfRangeValidator(), "Mon");
+    EXPECT_EQ((dlengine::FileVersion{1, "\"a\"", "Mon"}).IfRangeValidator(), "\"a\"");
+}
+
+// Waits double up to the cap; requests already out when a failure was counted fail of the same
+// cause and do not count again; the tenth failure in a row gives up.
+TEST(RetryBackoff, DoublesToTheCapAndCountsOneOutageOnce) {
+    using namespace std::chrono_literals;
+    dlengine::RetryBackoff retries(100, 400);
+    auto now = dlengine::RetryBackoff::Clock::now();
+    retries.Restart(now);
+    const auto launched = now;
+    const std::chrono::milliseconds waits[] = {100ms, 200ms, 400ms, 400ms};
+    for (const auto wait : waits) {
+        now += 1s;
+        ASSERT_TRUE(retries.Count(now, now));
+        EXPECT_FALSE(retries.Due(now + wait - 1ms));
+        EXPECT_TRUE(retries.Due(now + wait));
+    }
+    EXPECT_TRUE(retries.Count(launched, now + 1s)); // out before the last failure
+    EXPECT_EQ(retries.Failures(), 4);
+    for (int i = 4; i < dlengine::RetryBackoff::kMaxFailures - 1; ++i) {
+        now += 1s;
+        ASSERT_TRUE(retries.Count(now, now));
+    }
+    now += 1s;
+    EXPECT_FALSE(retries.Count(now, now));
+}
+
+// The host's objects belong to the thread that made them: a call from another thread ends
+// the process in a debug build, naming the function.
+TEST(HostThread, ACallFromAnotherThreadIsCaught) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the thread checks are debug-only";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"TakeResults",
+         [] {
+             dlengine::DiskFlusher flusher;
+             std::thread([&] { flusher.TakeResults(); }).join();
+         }},
+        {"Fill",
+         [] {
+             dlengine::DiskFlusher flusher;
+             const TaskCreateParams params{};
+             const TaskStatusInfo restore{};
+             dlengine::Task task(1, params, restore, nullptr, flusher, dlengine::HostSettings{});
+             TaskStatusInfo info{};
+             std::thread([&] { task.Fill(&info); }).join();
+         }},
+    };
+    for (const auto& [name, call] : calls) {
+        EXPECT_DEATH(call(), std::string(name) + ".*must run on the thread of the host's loop");
     }
 }
 
