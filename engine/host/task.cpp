@@ -20,7 +20,8 @@ constexpr auto kLaunchInterval = std::chrono::milliseconds(200);
 Task::Task(int32_t handle, const TaskCreateParams& params, const TaskStatusInfo& restore,
            CURLM* multi, DiskFlusher& flusher, const HostSettings& settings)
     : m_handle(handle), m_target(ReadTarget(params)), m_multi(multi), m_flusher(flusher),
-      m_settings(settings), m_retries(settings.backoffBaseMs, settings.backoffCapMs) {
+      m_settings(settings), m_saves(std::chrono::milliseconds(settings.saveIntervalMs)),
+      m_retries(settings.backoffBaseMs, settings.backoffCapMs) {
     if (m_target.refusal != DL_FAIL_NONE) {
         m_state = State::Failed;
         m_failCode = m_target.refusal;
@@ -59,10 +60,8 @@ void Task::Start() {
     m_noRange = false;
     m_openProbe = false;
     m_rangesIgnored = false;
-    m_policy = StartPolicy(m_settings.connections);
+    m_steps.Restart(m_settings.connections);
     m_hostLimit = 0; // the host gives the task its part of its connections before the next tick
-    m_stepStart = {};
-    m_settleStart = {};
     if (!m_files.IsOpen()) {
         if (OpenFiles()) {
             BeginWithFiles();
@@ -95,8 +94,7 @@ void Task::StartOver() {
     m_version.lastModified.clear();
     m_segments.clear();
     m_singleWritten = 0;
-    m_stepStart = {};
-    m_settleStart = {};
+    m_steps.Interrupt();
     if (ftruncate(m_files.DataFd(), 0) != 0) {
         Fail(DL_FAIL_DISK);
     }
@@ -246,8 +244,7 @@ void Task::Tick(Clock::time_point now) {
     }
     m_speed.Sample(now);
     // One flush at a time: the next snapshot waits for the last to reach the disk.
-    if (m_dirty && now - m_lastSave >= std::chrono::milliseconds(m_settings.saveIntervalMs) &&
-        m_flushesInFlight == 0) {
+    if (m_saves.SaveDue(now)) {
         RequestFlush(false);
     }
     WatchHeads(now);
@@ -267,7 +264,7 @@ int Task::WantedConnections() const {
     if (m_state != State::Running || m_completing) {
         return 0;
     }
-    return m_policy.count + OpenConnections() - ConnectionsInUse();
+    return m_steps.Policy().count + OpenConnections() - ConnectionsInUse();
 }
 
 int Task::OpenConnections() const {

@@ -7,8 +7,10 @@
 #include "dlengine.h"
 #include "file_version.h"
 #include "owning_thread.h"
+#include "policy_steps.h"
 #include "progress_file.h"
 #include "retry_backoff.h"
+#include "save_schedule.h"
 #include "settings.h"
 #include "speed_meter.h"
 #include "task_files.h"
@@ -25,10 +27,11 @@ namespace dlengine {
 // One download. Owned and driven by the host's single event loop; never touched by any other
 // thread. Handles in libcurl point at its connections, so a task stops them all before it goes.
 //
-// Its parts: what to fetch (TaskTarget), the version of the file it keeps (FileVersion), its
-// open requests (ConnectionSet), its retries (RetryBackoff) and its speed (SpeedMeter). The
-// task itself holds its state, its files and their record, and the plan of missing pieces, and
-// its methods are spread over the files named in the groups below.
+// Its parts: what to fetch (TaskTarget), when its record is saved (SaveSchedule), the version
+// of the file it keeps (FileVersion), its open requests (ConnectionSet), its retries
+// (RetryBackoff), its speed (SpeedMeter) and its connection count (PolicySteps). The task
+// itself holds its state, its files, and the plan of missing pieces; its methods are spread
+// over the files named in the groups below.
 class Task {
 public:
     Task(int32_t handle, const TaskCreateParams& params, const TaskStatusInfo& restore,
@@ -131,13 +134,10 @@ private:
     // Its files and their record.
     TaskFiles m_files;
     std::shared_ptr<RecordGuard> m_guard = std::make_shared<RecordGuard>();
-    int m_flushesInFlight = 0;
+    SaveSchedule m_saves;
     bool m_completing = false;      // every byte is written; waiting for the disk and the name
     bool m_waitingForFiles = false; // a job of the flusher still holds this task's data file
     bool m_creatingFile = false;    // reserving the file's blocks
-    bool m_dirty = false;           // bytes written since the last record
-    Clock::time_point m_lastSave{};
-    int64_t m_unflushed = 0; // bytes written since the disk was last asked to write back
 
     // The file on the server, as far as this run knows it.
     FileVersion m_version;
@@ -163,15 +163,12 @@ private:
     double m_roundTrip = 0; // seconds from a request to its answer's head, smoothed
 
     // The schedule.
-    ConnectionPolicy m_policy;
+    PolicySteps m_steps; // how many connections the task runs
     int m_hostLimit = 0; // of the host's connections, set before every tick
     Clock::time_point m_lastLaunch{};
     bool m_launchWanted = false; // LaunchDue at the next tick, whenever the last one was
     Clock::time_point m_lastPace{};
     double m_typicalRate = 0; // median connection speed, last seen with three or more measured
-    Clock::time_point m_settleStart{}; // waiting for the connections to deliver, since
-    Clock::time_point m_stepStart{};   // of the policy's current step
-    int64_t m_stepBytes = 0;           // received at the step's start
 };
 
 } // namespace dlengine

@@ -12,11 +12,6 @@
 #include <unistd.h>
 
 namespace dlengine {
-namespace {
-
-constexpr int64_t kWriteBackEvery = 32 << 20;
-
-} // namespace
 
 // Opens and locks the working files. False when the task cannot go on now: it failed, or a
 // flush of an earlier run still holds the data file and the next tick tries again.
@@ -106,15 +101,12 @@ bool Task::Preallocate(int64_t total) {
 
 // Every few MiB written, the flusher is asked to put them on disk (and to record them) while
 // the download goes on; when it is still busy with the last request, the kernel is at least
-// asked to start writing them out. The final flush before the file takes its name then has
-// little left to do, and the page cache does not fill with a whole large download.
+// asked to start writing them out.
 void Task::StartWriteBack(size_t written) {
-    m_unflushed += static_cast<int64_t>(written);
-    if (m_unflushed < kWriteBackEvery) {
+    if (!m_saves.WriteBackDue(static_cast<int64_t>(written))) {
         return;
     }
-    m_unflushed = 0;
-    if (m_flushesInFlight == 0) {
+    if (!m_saves.InFlight()) {
         RequestFlush(false);
     } else {
         sync_file_range(m_files.DataFd(), 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -153,15 +145,13 @@ void Task::RequestFlush(bool completing) {
         // no byte was kept meanwhile, and it must not be bound to this link unconfirmed.
         job.record = CurrentProgress();
     }
-    m_lastSave = Clock::now();
-    m_dirty = false;
-    ++m_flushesInFlight;
+    m_saves.Posted(Clock::now());
     m_flusher.Post(std::move(job));
 }
 
 void Task::OnFlushed(FlushResult& result) {
     m_loop.Assert();
-    --m_flushesInFlight;
+    m_saves.Returned();
     if (result.recordFd >= 0) {
         if (m_files.IsOpen()) {
             m_files.AdoptProgress(result.recordFd);

@@ -5,7 +5,6 @@
 #include "task.h"
 
 #include <algorithm>
-#include <limits>
 #include <sys/ioctl.h>
 
 namespace dlengine {
@@ -17,11 +16,6 @@ constexpr auto kPaceWindow = std::chrono::seconds(1);
 constexpr auto kPaceCheck = std::chrono::milliseconds(250);
 constexpr double kSlowDivisor = 8;
 constexpr auto kSlowFor = std::chrono::seconds(5);
-// The connection policy's step: long enough for a server that sends in bursts (nginx's
-// limit_rate sends about a second's worth at a time per connection) to average out over the
-// connections, short enough that a download reaches its count within its first seconds.
-constexpr auto kPolicyStep = std::chrono::milliseconds(500);
-constexpr auto kSettleLimit = std::chrono::seconds(2);
 
 } // namespace
 
@@ -72,7 +66,7 @@ void Task::LaunchDue() {
         // The host's part counts every open connection: the server sees a request about to end
         // and its successor as two.
         const int room =
-            std::min(m_policy.count - ConnectionsInUse(), m_hostLimit - OpenConnections());
+            std::min(m_steps.Policy().count - ConnectionsInUse(), m_hostLimit - OpenConnections());
         if (room <= 0 || (m_retries.Failures() > 0 && !m_connections.empty())) {
             return;
         }
@@ -171,11 +165,11 @@ int64_t Task::ArrivedEnd(const Segment& s) const {
 // The connections a request's span is shared out for: while the count may still grow, the
 // next step's, so that the connections it adds find free work.
 int Task::SpanConnections(int allowed) const {
-    return m_policy.searching ? std::min(kMaxConnections, 2 * allowed) : allowed;
+    return m_steps.Policy().searching ? std::min(kMaxConnections, 2 * allowed) : allowed;
 }
 
 int Task::AllowedConnections() const {
-    return std::min(m_policy.count, m_hostLimit);
+    return std::min(m_steps.Policy().count, m_hostLimit);
 }
 
 // The connections that count against the policy's count: a request about to end has handed its
@@ -183,7 +177,7 @@ int Task::AllowedConnections() const {
 int Task::ConnectionsInUse() const {
     int inUse = 0;
     for (const auto& c : m_connections) {
-        inUse += c->retiring && !m_policy.serverLimited ? 0 : 1;
+        inUse += c->retiring && !m_steps.Policy().serverLimited ? 0 : 1;
     }
     return inUse;
 }
@@ -207,9 +201,7 @@ double Task::TypicalRate() const {
     return typical > 0 ? typical : MedianRate(estimated);
 }
 
-// The policy sees the task's total rate over steps of kPolicyStep. A step measures the count
-// the task runs: it begins once nearly every connection delivers (new ones need a round trip,
-// or a few with connection set-up), or after kSettleLimit however many do.
+// The policy's steps count what a verified ranged download receives.
 void Task::StepPolicy(Clock::time_point now) {
     if (m_mode != Mode::Ranged || !m_verified) {
         return;
@@ -220,32 +212,7 @@ void Task::StepPolicy(Clock::time_point now) {
         active += c->retiring ? 0 : 1;
         delivering += !c->retiring && c->gotData ? 1 : 0;
     }
-    if (m_stepStart == Clock::time_point{}) {
-        if (m_settleStart == Clock::time_point{}) {
-            m_settleStart = now;
-        }
-        if (delivering < active - active / 8 && now - m_settleStart < kSettleLimit) {
-            return;
-        }
-        m_stepStart = now;
-        m_stepBytes = m_speed.Received();
-        return;
-    }
-    const std::chrono::duration<double> span = now - m_stepStart;
-    if (span < kPolicyStep) {
-        return;
-    }
-    PolicyEvent step;
-    step.rate = static_cast<double>(m_speed.Received() - m_stepBytes) / span.count();
-    step.running = active;
-    step.secondsLeft = step.rate > 0
-                           ? static_cast<double>(m_version.total - Downloaded()) / step.rate
-                           : std::numeric_limits<double>::infinity();
-    const int before = m_policy.count;
-    m_policy = NextPolicy(m_policy, step);
-    m_stepStart = {};
-    m_settleStart = {};
-    if (m_policy.count > before) {
+    if (m_steps.Look(now, active, delivering, m_speed.Received(), m_version.total - Downloaded())) {
         m_launchWanted = true;
     }
 }

@@ -241,7 +241,7 @@ size_t Task::WriteRanged(Connection* c, const char* data, size_t size) {
         m_speed.Count(static_cast<int64_t>(fresh));
         StartWriteBack(fresh);
         m_retries.Progressed();
-        m_dirty = true;
+        m_saves.MarkDirty();
     }
     c->writePos = chunkEnd;
     c->delivered += static_cast<int64_t>(n);
@@ -328,12 +328,10 @@ void Task::OnDone(Connection* c, CURLcode code) {
         // The server serves this task's other requests but refuses one more: it has shown its
         // limit. Not a failure: the piece waits for a connection the server already serves.
         const auto now = Clock::now();
-        PolicyEvent refused;
-        refused.kind = PolicyEvent::Kind::Refused;
-        refused.othersOpen = static_cast<int>(m_connections.size()) - 1 +
-                             m_connections.EndedWithin(now, kReleaseGrace);
+        const int othersOpen = static_cast<int>(m_connections.size()) - 1 +
+                               m_connections.EndedWithin(now, kReleaseGrace);
         m_connections.Drop(c);
-        m_policy = NextPolicy(m_policy, refused);
+        m_steps.Refused(othersOpen);
         m_retries.WaitUntil(now + kRefusalPause);
         CarryOn();
         return;
