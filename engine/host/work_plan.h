@@ -9,7 +9,7 @@ namespace dlengine {
 
 // A piece is cut in two on sight only when both halves keep at least kMinPiece: that is how a
 // download fans out. Smaller pieces are cut only when their connection would still need more
-// than kSplitAfter, and never below kMinSplit a part: a request costs set-up time.
+// than `WorkTimings::splitAfter`, and never below kMinSplit a part: a request costs set-up time.
 constexpr int64_t kMinPiece = 1 << 20;
 constexpr int64_t kMinSplit = 256 << 10;
 
