@@ -3,7 +3,8 @@
 
 #include "http/page_fetch.h"
 #include "http/web_request.h"
-#include "support/recording_server.h"
+#include "support/loopback_ports.h"
+#include "support/loopback_server.h"
 
 using namespace pandrel;
 
@@ -21,18 +22,18 @@ std::vector<std::string> CookieLines(const RecordedRequest& request) {
 
 TEST(CookieStore, UsedOnlyWhenNoCookiesAreSupplied) {
     ClearProxyEnvironment();
-    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+    LoopbackServer server([](const RecordedRequest& request) -> std::optional<std::string> {
         const std::string& line = request.requestLine;
         if (line.rfind("GET /set ", 0) == 0) {
-            return RecordingServer::Response("200 OK", {"Set-Cookie: s=1; Path=/"}, "");
+            return LoopbackServer::Response("200 OK", {"Set-Cookie: s=1; Path=/"}, "");
         }
         if (line.rfind("GET /set2 ", 0) == 0) {
-            return RecordingServer::Response("200 OK", {"Set-Cookie: s2=3; Path=/"}, "");
+            return LoopbackServer::Response("200 OK", {"Set-Cookie: s2=3; Path=/"}, "");
         }
         if (line.rfind("GET /own ", 0) == 0) {
-            return RecordingServer::Response("200 OK", {"Set-Cookie: t=2; Path=/"}, "");
+            return LoopbackServer::Response("200 OK", {"Set-Cookie: t=2; Path=/"}, "");
         }
-        return RecordingServer::Response("200 OK", {}, "");
+        return LoopbackServer::Response("200 OK", {}, "");
     });
     Text own = "x=9";
     Text empty;

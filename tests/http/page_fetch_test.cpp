@@ -3,7 +3,8 @@
 
 #include "http/page_fetch.h"
 #include "http/transfer.h"
-#include "support/recording_server.h"
+#include "support/loopback_ports.h"
+#include "support/loopback_server.h"
 #include "support/tls_server.h"
 
 using namespace pandrel;
@@ -12,10 +13,6 @@ namespace {
 
 std::string AsString(const Bytes& bytes) {
     return std::string(bytes.begin(), bytes.end());
-}
-
-Responder Answer(const std::string& response) {
-    return [response](const RecordedRequest&) { return response; };
 }
 
 class PageFetchTest : public ::testing::Test {
@@ -29,7 +26,7 @@ protected:
 };
 
 TEST_F(PageFetchTest, SendsAPlainHttp10Get) {
-    RecordingServer server(Answer(RecordingServer::Response("200 OK", {}, "<tbody>x</tbody>")));
+    LoopbackServer server(Answer(LoopbackServer::Response("200 OK", {}, "<tbody>x</tbody>")));
     EXPECT_EQ(AsString(FetchPageBytes(server.Url("/page?share=a b&pwd=1#frag ment"))),
               "<tbody>x</tbody>");
     auto requests = server.Requests();
@@ -44,7 +41,7 @@ TEST_F(PageFetchTest, SendsAPlainHttp10Get) {
 }
 
 TEST_F(PageFetchTest, RefusesWhatItCannotFetch) {
-    RecordingServer server(Answer(RecordingServer::Response("200 OK", {}, "body")));
+    LoopbackServer server(Answer(LoopbackServer::Response("200 OK", {}, "body")));
     const std::string hostAndPath = "127.0.0.1:" + std::to_string(server.Port()) + "/x";
     const std::string urls[] = {
         "",
@@ -63,16 +60,16 @@ TEST_F(PageFetchTest, RefusesWhatItCannotFetch) {
 }
 
 TEST_F(PageFetchTest, FollowsRedirectsAndTheEnvironmentProxy) {
-    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+    LoopbackServer server([](const RecordedRequest& request) -> std::optional<std::string> {
         if (request.requestLine.rfind("GET /old ", 0) == 0) {
-            return RecordingServer::Response("301 Moved", {"Location: /new"}, "");
+            return LoopbackServer::Response("301 Moved", {"Location: /new"}, "");
         }
-        return RecordingServer::Response("200 OK", {}, "new page");
+        return LoopbackServer::Response("200 OK", {}, "new page");
     });
     EXPECT_EQ(AsString(FetchPageBytes(server.Url("/old"))), "new page");
     EXPECT_EQ(server.Requests().size(), 2u);
 
-    RecordingServer proxy(Answer(RecordingServer::Response("200 OK", {}, "from proxy")));
+    LoopbackServer proxy(Answer(LoopbackServer::Response("200 OK", {}, "from proxy")));
     setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
     EXPECT_EQ(AsString(FetchPageBytes(server.Url("/p"))), "from proxy");
     // An international name goes on in its ASCII form, the path encoded.
@@ -86,9 +83,9 @@ TEST_F(PageFetchTest, FollowsRedirectsAndTheEnvironmentProxy) {
 // Every failure gives an empty buffer and says why; an error status is an answer.
 TEST_F(PageFetchTest, FailuresGiveEmptyBuffersAndTheirCause) {
     SetTimeoutsForTesting(2, 1);
-    RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
-    RecordingServer truncated(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"));
-    RecordingServer maintenance(Answer(RecordingServer::Response("503 Busy", {}, "维护中")));
+    LoopbackServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
+    LoopbackServer truncated(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"));
+    LoopbackServer maintenance(Answer(LoopbackServer::Response("503 Busy", {}, "维护中")));
     const UnansweredLoopbackPort unanswered;
     using std::chrono_literals::operator""ms;
     const struct {
@@ -128,17 +125,17 @@ TEST_F(PageFetchTest, FailuresGiveEmptyBuffersAndTheirCause) {
 
 TEST_F(PageFetchTest, CapRefusesLongerPagesAndSaysSo) {
     constexpr std::size_t kCap = 1000;
-    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+    LoopbackServer server([](const RecordedRequest& request) -> std::optional<std::string> {
         const auto asked = [&](const char* path) {
             return request.requestLine.rfind(std::string("GET ") + path + " ", 0) == 0;
         };
         if (asked("/exact")) {
-            return RecordingServer::Response("200 OK", {}, std::string(kCap, 'a'));
+            return LoopbackServer::Response("200 OK", {}, std::string(kCap, 'a'));
         }
         if (asked("/stream")) { // no length: the excess shows only as it arrives
             return "HTTP/1.0 200 OK\r\n\r\n" + std::string(kCap + 1, 'c');
         }
-        return RecordingServer::Response("200 OK", {}, std::string(kCap + 1, 'b'));
+        return LoopbackServer::Response("200 OK", {}, std::string(kCap + 1, 'b'));
     });
     const struct {
         const char* path;
@@ -153,7 +150,7 @@ TEST_F(PageFetchTest, CapRefusesLongerPagesAndSaysSo) {
         EXPECT_EQ(page.failure, c.failure) << c.path;
     }
     EXPECT_EQ(FetchPageBytes(server.Url("/announced")).size(), kCap + 1) << "uncapped";
-    RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
+    LoopbackServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
     SetTimeoutsForTesting(2, 1);
     EXPECT_EQ(FetchPage(silent.Url("/"), std::nullopt, kCap).failure, FetchFailure::TimedOut);
 }

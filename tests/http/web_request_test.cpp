@@ -5,7 +5,8 @@
 
 #include "http/transfer.h"
 #include "http/web_request.h"
-#include "support/recording_server.h"
+#include "support/loopback_ports.h"
+#include "support/loopback_server.h"
 #include "support/tls_server.h"
 
 using namespace pandrel;
@@ -19,15 +20,11 @@ std::string AsString(const Bytes& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-Responder Answer(const std::string& response) {
-    return [response](const RecordedRequest&) { return response; };
-}
-
 std::string Ok(const std::string& body, const std::vector<std::string>& headers = {}) {
-    return RecordingServer::Response("200 OK", headers, body);
+    return LoopbackServer::Response("200 OK", headers, body);
 }
 
-std::string HostLine(const RecordingServer& server) {
+std::string HostLine(const LoopbackServer& server) {
     return "Host: 127.0.0.1:" + std::to_string(server.Port());
 }
 
@@ -41,7 +38,7 @@ protected:
 };
 
 TEST_F(WebRequestTest, FetchTextSendsTheDefaultHeaderBlockExactly) {
-    RecordingServer server(Answer(Ok("page text")));
+    LoopbackServer server(Answer(Ok("page text")));
     const std::string url = server.Url("/list?share=AbC&pwd=1234");
     EXPECT_EQ(FetchText(url), "page text");
     auto requests = server.Requests();
@@ -79,7 +76,7 @@ TEST_F(WebRequestTest, VerbsAndBodies) {
     };
     for (const MethodCase& c : cases) {
         const bool head = c.verb == "HEAD";
-        RecordingServer server(
+        LoopbackServer server(
             Answer(head ? "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n" : Ok("reply")));
         Text headers;
         WebRequestOptions options;
@@ -132,7 +129,7 @@ TEST_F(WebRequestTest, HeaderBlockVariants) {
           "Accept-Language: zh-cn"}},
     };
     for (const HeaderCase& c : cases) {
-        RecordingServer server(Answer(Ok("")));
+        LoopbackServer server(Answer(Ok("")));
         const std::string url = server.Url("/h");
         WebRequest(url, c.options);
         auto requests = server.Requests();
@@ -160,7 +157,7 @@ TEST_F(WebRequestTest, CookieLineForms) {
         {"", {}},
     };
     for (const CookieCase& c : cases) {
-        RecordingServer server(Answer(Ok("")));
+        LoopbackServer server(Answer(Ok("")));
         Text cookies = c.cookies;
         WebRequest(server.Url("/c"), {.cookies = &cookies});
         auto requests = server.Requests();
@@ -179,7 +176,7 @@ TEST_F(WebRequestTest, CookieLineForms) {
 
 TEST_F(WebRequestTest, SetCookiesCollectedAndMergedAcrossTwoRequests) {
     int turn = 0;
-    RecordingServer server([&turn](const RecordedRequest&) -> std::optional<std::string> {
+    LoopbackServer server([&turn](const RecordedRequest&) -> std::optional<std::string> {
         if (turn++ == 0) {
             return Ok("", {"Set-Cookie: a=1; path=/", "set-cookie: lower=1",
                            "Set-Cookie: b=2; HttpOnly"});
@@ -210,10 +207,10 @@ TEST_F(WebRequestTest, SetCookiesCollectedAndMergedAcrossTwoRequests) {
 }
 
 TEST_F(WebRequestTest, RedirectsFollowedUnlessSwitchedOff) {
-    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+    LoopbackServer server([](const RecordedRequest& request) -> std::optional<std::string> {
         if (request.requestLine.rfind("GET /from ", 0) == 0) {
-            return RecordingServer::Response("302 Found", {"Location: /to", "Set-Cookie: r=1"},
-                                             "moved");
+            return LoopbackServer::Response("302 Found", {"Location: /to", "Set-Cookie: r=1"},
+                                            "moved");
         }
         return Ok("final", {"Set-Cookie: f=2"});
     });
@@ -245,11 +242,11 @@ TEST_F(WebRequestTest, RedirectsFollowedUnlessSwitchedOff) {
 
 // "/r/<code>" answers that redirect to "/to"; "/to" answers 200 (without a body to a HEAD).
 TEST_F(WebRequestTest, RedirectsChangeTheVerbAsHttpSays) {
-    RecordingServer server([](const RecordedRequest& request) -> std::optional<std::string> {
+    LoopbackServer server([](const RecordedRequest& request) -> std::optional<std::string> {
         const std::size_t at = request.requestLine.find(" /r/");
         if (at != std::string::npos) {
-            return RecordingServer::Response(request.requestLine.substr(at + 4, 3) + " Moved",
-                                             {"Location: /to"}, "moved");
+            return LoopbackServer::Response(request.requestLine.substr(at + 4, 3) + " Moved",
+                                            {"Location: /to"}, "moved");
         }
         if (request.requestLine.rfind("HEAD ", 0) == 0) {
             return "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n";
@@ -303,21 +300,21 @@ TEST_F(WebRequestTest, RedirectsChangeTheVerbAsHttpSays) {
 }
 
 TEST_F(WebRequestTest, RedirectChainsKeepTheLimitAndCredentialsStayWithTheOrigin) {
-    RecordingServer other(Answer(Ok("other")));
+    LoopbackServer other(Answer(Ok("other")));
     // "/n/<k>" sends to "/n/<k-1>" down to "/n/0", which answers; "/away" sends to the other
     // server's origin and "/here" back to this one.
-    RecordingServer server([&other](const RecordedRequest& request) -> std::optional<std::string> {
+    LoopbackServer server([&other](const RecordedRequest& request) -> std::optional<std::string> {
         const std::string& line = request.requestLine;
         if (line.rfind("GET /n/", 0) == 0) {
             const int left = std::stoi(line.substr(7));
             if (left > 0) {
-                return RecordingServer::Response("302 Found",
-                                                 {"Location: /n/" + std::to_string(left - 1)}, "");
+                return LoopbackServer::Response("302 Found",
+                                                {"Location: /n/" + std::to_string(left - 1)}, "");
             }
         } else if (line.rfind("GET /away ", 0) == 0) {
-            return RecordingServer::Response("307 Moved", {"Location: " + other.Url("/b")}, "");
+            return LoopbackServer::Response("307 Moved", {"Location: " + other.Url("/b")}, "");
         } else if (line.rfind("GET /here ", 0) == 0) {
-            return RecordingServer::Response("301 Moved", {"Location: /n/0"}, "");
+            return LoopbackServer::Response("301 Moved", {"Location: /n/0"}, "");
         }
         return Ok("end");
     });
@@ -364,8 +361,8 @@ TEST_F(WebRequestTest, RedirectChainsKeepTheLimitAndCredentialsStayWithTheOrigin
 }
 
 TEST_F(WebRequestTest, ProxyArgumentAndEnvironment) {
-    RecordingServer target(Answer(Ok("direct")));
-    RecordingServer proxy(Answer(Ok("via proxy")));
+    LoopbackServer target(Answer(Ok("direct")));
+    LoopbackServer proxy(Answer(Ok("via proxy")));
     const std::string proxyAddress = "127.0.0.1:" + std::to_string(proxy.Port());
     // The environment names the proxy too: only the argument may send the request there.
     setenv("http_proxy", ("http://" + proxyAddress).c_str(), 1);
@@ -407,17 +404,17 @@ TEST_F(WebRequestTest, ResponseBodies) {
     };
     const BodyCase cases[] = {
         {"zero byte", Ok(zeroBody), zeroBody, "ab"},
-        {"no body", RecordingServer::Response("204 No Content", {}, ""), "", ""},
+        {"no body", LoopbackServer::Response("204 No Content", {}, ""), "", ""},
         {"chunked",
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n7\r\n, world\r\n0\r\n"
          "\r\n",
          "hello, world", "hello, world"},
         {"until close", "HTTP/1.0 200 OK\r\n\r\nno length", "no length", "no length"},
-        {"error page", RecordingServer::Response("404 Not Found", {}, "missing"), "missing",
+        {"error page", LoopbackServer::Response("404 Not Found", {}, "missing"), "missing",
          "missing"},
     };
     for (const BodyCase& c : cases) {
-        RecordingServer server(Answer(c.response));
+        LoopbackServer server(Answer(c.response));
         Text headers;
         EXPECT_EQ(AsString(WebRequest(server.Url("/b"), {.returnedHeaders = &headers})), c.body)
             << c.name;
@@ -432,7 +429,7 @@ TEST_F(WebRequestTest, LongHeaderBlockKeptWhole) {
         filler.push_back("X-Filler-" + std::to_string(i) + ": " + std::string(100, 'f'));
     }
     filler.push_back("Set-Cookie: last=1; path=/");
-    RecordingServer server(Answer(Ok("body", filler)));
+    LoopbackServer server(Answer(Ok("body", filler)));
     Text headers;
     Text returned;
     Text cookies;
@@ -446,7 +443,7 @@ TEST_F(WebRequestTest, LongHeaderBlockKeptWhole) {
 }
 
 TEST_F(WebRequestTest, UrlBytesEncodedOnTheWire) {
-    RecordingServer server(Answer(Ok("ok")));
+    LoopbackServer server(Answer(Ok("ok")));
     const std::string url = server.Url("/s?id=a b\xe4\xb8\xad\r\nX-Injected: 1");
     EXPECT_EQ(FetchText(url), "ok");
     auto requests = server.Requests();
@@ -464,20 +461,20 @@ TEST_F(WebRequestTest, FailuresGiveEmptyResults) {
     // Three seconds without a byte: the silent service ends quickly, yet a loaded machine
     // sending 64 MiB through the sanitizers never pauses that long.
     SetTimeoutsForTesting(2, 3);
-    RecordingServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
+    LoopbackServer silent([](const RecordedRequest&) { return std::optional<std::string>(); });
     // A body without a length that keeps coming past the limit until the server closes.
-    RecordingServer tooBig([](const RecordedRequest&) -> std::optional<std::string> {
+    LoopbackServer tooBig([](const RecordedRequest&) -> std::optional<std::string> {
         return "HTTP/1.0 200 OK\r\n\r\n" + std::string(kMaxBodyBytes + 4096, 'x');
     });
-    RecordingServer closed(Answer(""));
+    LoopbackServer closed(Answer(""));
     const UnansweredLoopbackPort unanswered;
     // Bodies one byte over a caller's cap of 1000: the final response's, announced, and a
     // redirect's, arriving without a length.
-    RecordingServer capped([](const RecordedRequest& request) -> std::optional<std::string> {
+    LoopbackServer capped([](const RecordedRequest& request) -> std::optional<std::string> {
         if (request.requestLine.rfind("GET /moved ", 0) == 0) {
             return "HTTP/1.0 302 Found\r\nLocation: /\r\n\r\n" + std::string(1001, 'r');
         }
-        return RecordingServer::Response("200 OK", {}, std::string(1001, 'b'));
+        return LoopbackServer::Response("200 OK", {}, std::string(1001, 'b'));
     });
     struct FailureCase {
         const char* name;

@@ -27,7 +27,7 @@
 #include "runtime/ui/qt_text.h"
 #include "share/parse_command.h"
 #include "share_sim_process.h"
-#include "support/recording_server.h"
+#include "support/loopback_server.h"
 #include "support/sandbox.h"
 
 using namespace pandrel;
@@ -391,8 +391,7 @@ TEST_F(ParseCommandTest, ListingsPastTheLimitsFailAndKeepThePreviousListing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const std::string answer = RecordingServer::Response("200 OK", {}, c.page);
-        RecordingServer service([&answer](const RecordedRequest&) { return answer; });
+        LoopbackServer service(Answer(LoopbackServer::Response("200 OK", {}, c.page)));
         UseService(service.Url("/"));
         StartProgram();
         Paste(LinkText(kShare, kCode));
@@ -425,9 +424,9 @@ private:
 
 // Each fetch of the slow service takes 0.8 s: one fits in 1.2 s, the two of a parse do not.
 TEST_F(ParseCommandTest, BothFetchesEndWithinTheTimeLimit) {
-    RecordingServer slow([](const RecordedRequest&) -> std::optional<std::string> {
+    LoopbackServer slow([](const RecordedRequest&) -> std::optional<std::string> {
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
-        return RecordingServer::Response(
+        return LoopbackServer::Response(
             "200 OK", {}, "<tbody>\n<tr><td>slow.txt</td><td>1 B</td><td>x</td></tr></tbody>");
     });
     Paste(LinkText(kShare, kCode));

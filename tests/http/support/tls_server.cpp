@@ -11,25 +11,11 @@
 #include <fcntl.h>
 #include <fstream>
 
+#include "support/loopback_ports.h"
 #include "support/sandbox.h"
 #include "support/wait_for.h"
 
 namespace {
-
-int FreeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
 
 bool Accepts(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -64,7 +50,7 @@ bool MakeCertificates(const std::string& dir) {
 
 TlsTestServer::TlsTestServer() : m_dir(std::make_unique<ScopedTempDir>()) {
     const std::string dir = m_dir->Path();
-    m_port = FreeLoopbackPort();
+    m_port = ClosedLoopbackPort();
     if (m_port == 0 || !MakeCertificates(dir)) {
         return;
     }
