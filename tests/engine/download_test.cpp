@@ -80,9 +80,9 @@ TEST_P(DownloadCases, FileArrivesWholeAndTheWorkFilesAreGone) {
     EXPECT_EQ(FolderEntries(Dir()), std::set<std::string>{"f.bin"}) << c.label;
     if (c.manyConnections) {
         std::set<long long> starts;
-        for (const LoggedRequest& r : m_server->Log()) {
-            starts.insert(r.rangeStart);
-            EXPECT_EQ(r.userAgent, "dlengine/1.0");
+        for (const RecordedRequest& r : m_server->Requests()) {
+            starts.insert(r.RangeStart());
+            EXPECT_EQ(r.Header("User-Agent"), "dlengine/1.0");
         }
         EXPECT_GT(starts.size(), 2u) << c.label;
     }
@@ -145,7 +145,7 @@ TEST_P(RefusalCases, FailWithTheirCodeAndLeaveNoFinalFile) {
     // Nothing was written, so nothing is left: no empty working file, no reserved blocks.
     EXPECT_TRUE(FolderEntries(Dir()).empty()) << c.label;
     if (c.failCode == DL_FAIL_FILENAME || c.failCode == DL_FAIL_URL) {
-        EXPECT_TRUE(m_server->Log().empty()) << c.label;
+        EXPECT_TRUE(m_server->Requests().empty()) << c.label;
     }
     DL_DeleteTask(h);
 }
@@ -204,13 +204,13 @@ class LinkCases : public EngineTest, public ::testing::WithParamInterface<LinkCa
 TEST_P(LinkCases, DownloadThroughTheLinkAsWritten) {
     const LinkCase& c = GetParam();
     if (c.ipv6) {
-        m_server = std::make_unique<TestServer>(true);
+        m_server = std::make_unique<LoopbackServer>(LoopbackServer::Family::kIPv6);
     }
     ServedFile file;
     file.body = MakeBody(300 * 1024, 5);
     m_server->Serve(c.wirePath, file);
     std::string base = m_server->Url("");
-    const std::string port = base.substr(base.rfind(':') + 1);
+    const std::string port = std::to_string(m_server->Port());
     if (!c.host.empty()) {
         base = "http://" + c.host + ":" + port;
     }
@@ -219,10 +219,10 @@ TEST_P(LinkCases, DownloadThroughTheLinkAsWritten) {
     TaskStatusInfo s{};
     ASSERT_TRUE(WaitFinished(h, &s)) << c.label << " fail " << s.fail_code;
     EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body) << c.label;
-    const auto log = m_server->Log();
+    const auto log = m_server->Requests();
     ASSERT_FALSE(log.empty());
     if (!c.host.empty()) {
-        EXPECT_EQ(log.front().host, "xn--bcher-kva.localhost:" + port) << c.label;
+        EXPECT_EQ(log.front().Header("Host"), "xn--bcher-kva.localhost:" + port) << c.label;
     }
     DL_DeleteTask(h);
 }
@@ -299,15 +299,15 @@ TEST_F(EngineTest, RefererAndCookiesGoOutOnlyWhenGiven) {
     const int32_t h1 = Create(m_server->Url("/f.bin"), "a.bin", with);
     DL_StartTask(h1);
     ASSERT_TRUE(WaitFinished(h1));
-    const size_t first = m_server->Log().size();
+    const size_t first = m_server->Requests().size();
     const int32_t h2 = Create(m_server->Url("/f.bin"), "b.bin");
     DL_StartTask(h2);
     ASSERT_TRUE(WaitFinished(h2));
-    const auto log = m_server->Log();
+    const auto log = m_server->Requests();
     ASSERT_GE(first, 1u);
     for (size_t i = 0; i < log.size(); ++i) {
-        EXPECT_EQ(log[i].referer, i < first ? with.referer : "") << i;
-        EXPECT_EQ(log[i].cookie, i < first ? with.cookies : "") << i;
+        EXPECT_EQ(log[i].Header("Referer"), i < first ? with.referer : "") << i;
+        EXPECT_EQ(log[i].Header("Cookie"), i < first ? with.cookies : "") << i;
     }
     EXPECT_EQ(ReadFile(PathOf("b.bin")), file.body);
     DL_DeleteTask(h1);
@@ -397,17 +397,17 @@ TEST_F(EngineTest, StopThenStartContinuesWhereItWas) {
     // A stopped task keeps its files: no other task may write them meanwhile.
     EXPECT_TRUE(IsFileLocked(PathOf("f.bin.td")));
     ExpectRecordClaimsOnlyWrittenBytes(Dir(), "f.bin", file.body);
-    const size_t before = m_server->Log().size();
+    const size_t before = m_server->Requests().size();
 
     DL_StartTask(h);
     TaskStatusInfo s{};
     ASSERT_TRUE(WaitFinished(h, &s)) << s.fail_code;
     EXPECT_EQ(ReadFile(PathOf("f.bin")), file.body);
-    const auto log = m_server->Log();
+    const auto log = m_server->Requests();
     ASSERT_GT(log.size(), before);
     for (size_t i = before; i < log.size(); ++i) {
-        EXPECT_GT(log[i].rangeStart, 0) << "request " << i << " started over";
-        EXPECT_EQ(log[i].ifRange, file.etag) << "request " << i;
+        EXPECT_GT(log[i].RangeStart(), 0) << "request " << i << " started over";
+        EXPECT_EQ(log[i].Header("If-Range"), file.etag) << "request " << i;
     }
     DL_DeleteTask(h);
 }
@@ -468,11 +468,11 @@ TEST_P(FileChanges, AFinishedFileIsOneVersionWhole) {
     }
     // Every request but a version's first ones (sent together before any answer, each at its
     // fixed place) asks for its range of the version kept.
-    for (const LoggedRequest& r : m_server->Log()) {
-        const bool firstPlace = r.rangeStart % dlengine::kFirstSpan == 0 &&
-                                r.rangeStart < dlengine::kFirstRequests * dlengine::kFirstSpan;
+    for (const RecordedRequest& r : m_server->Requests()) {
+        const bool firstPlace = r.RangeStart() % dlengine::kFirstSpan == 0 &&
+                                r.RangeStart() < dlengine::kFirstRequests * dlengine::kFirstSpan;
         if (!firstPlace) {
-            EXPECT_FALSE(r.ifRange.empty()) << c.label << " at " << r.rangeStart;
+            EXPECT_FALSE(r.Header("If-Range").empty()) << c.label << " at " << r.RangeStart();
         }
     }
     DL_DeleteTask(h);
@@ -554,7 +554,7 @@ TEST_P(LongNames, DownloadStopAndResume) {
     DL_DeleteTask(h);
     ASSERT_TRUE(WaitFor([&] { return !IsFileLocked(PathOf(stem + ".td")); }));
 
-    const size_t before = m_server->Log().size();
+    const size_t before = m_server->Requests().size();
     const int32_t again = Create(m_server->Url("/f.bin"), name);
     DL_StartTask(again);
     TaskStatusInfo s{};
@@ -562,9 +562,9 @@ TEST_P(LongNames, DownloadStopAndResume) {
     EXPECT_EQ(StatusName(s), name);
     EXPECT_EQ(ReadFile(PathOf(name)), file.body);
     EXPECT_EQ(FolderEntries(Dir()), std::set<std::string>{name});
-    const auto log = m_server->Log();
+    const auto log = m_server->Requests();
     ASSERT_GT(log.size(), before);
-    EXPECT_GT(log[before].rangeStart, 0) << "the new task started over";
+    EXPECT_GT(log[before].RangeStart(), 0) << "the new task started over";
     DL_DeleteTask(again);
 }
 
@@ -693,7 +693,7 @@ TEST_F(EngineTest, AnotherProcessResumesAStoppedTask) {
     ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
     DL_StopTask(h);
     DL_DeleteTask(h);
-    const size_t before = m_server->Log().size();
+    const size_t before = m_server->Requests().size();
 
     const std::string command = std::string(DLGET_PATH) + " -q -o f.bin -d '" + Dir() + "' '" +
                                 m_server->Url("/f.bin") + "' > /dev/null";
@@ -701,9 +701,9 @@ TEST_F(EngineTest, AnotherProcessResumesAStoppedTask) {
     ASSERT_TRUE(WIFEXITED(rc));
     EXPECT_EQ(WEXITSTATUS(rc), 0);
     EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
-    const auto log = m_server->Log();
+    const auto log = m_server->Requests();
     ASSERT_GT(log.size(), before);
-    EXPECT_GT(log[before].rangeStart, 0) << "the new process started over";
+    EXPECT_GT(log[before].RangeStart(), 0) << "the new process started over";
 }
 #endif
 

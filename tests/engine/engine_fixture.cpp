@@ -118,7 +118,7 @@ void EngineTest::SetUpTestSuite() {
 
 void EngineTest::SetUp() {
     SandboxTest::SetUp();
-    m_server = std::make_unique<TestServer>();
+    m_server = std::make_unique<LoopbackServer>();
 }
 
 void EngineTest::TearDown() {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "dlengine.h"
-#include "test_server.h"
 
+#include "support/loopback_server.h"
 #include "support/sandbox.h"
 
 #include <chrono>
@@ -48,5 +48,5 @@ protected:
                     std::chrono::milliseconds timeout, TaskStatusInfo* last = nullptr) const;
     bool WaitFinished(int32_t handle, TaskStatusInfo* last = nullptr) const;
 
-    std::unique_ptr<TestServer> m_server;
+    std::unique_ptr<LoopbackServer> m_server;
 };

@@ -124,7 +124,7 @@ TEST_P(PlantedFiles, NothingIsWrittenThroughAndOnlyTheServersBytesFinish) {
     TaskStatusInfo s{};
     const bool finished = WaitFinished(h, &s);
     EXPECT_EQ(ReadFile(victim), kPrecious) << c.label << ": written through";
-    const auto log = m_server->Log();
+    const auto log = m_server->Requests();
     struct stat st {};
     const bool finalExists = lstat((folder + "/out.bin").c_str(), &st) == 0;
     if (c.outcome == Outcome::FailsOnDisk) {
@@ -146,8 +146,8 @@ TEST_P(PlantedFiles, NothingIsWrittenThroughAndOnlyTheServersBytesFinish) {
         EXPECT_EQ(FolderEntries(folder), std::set<std::string>{"out.bin"}) << c.label;
         ASSERT_FALSE(log.empty()) << c.label << ": finished from the record alone";
         bool fromTheStart = false;
-        for (const LoggedRequest& r : log) {
-            fromTheStart = fromTheStart || r.rangeStart <= 0;
+        for (const RecordedRequest& r : log) {
+            fromTheStart = fromTheStart || r.RangeStart() <= 0;
         }
         EXPECT_EQ(fromTheStart, c.outcome == Outcome::Fresh) << c.label;
     }

@@ -58,10 +58,10 @@ TEST_P(SlowPieces, ACrawlingPieceIsTakenOverAndTheFileMatches) {
     ASSERT_TRUE(WaitFinished(h, &s)) << c.label << " stat " << s.stat << " fail " << s.fail_code;
     EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body)) << c.label;
     // Someone other than the crawling response fetched bytes of its region.
-    const auto log = m_server->Log();
+    const auto log = m_server->Requests();
     size_t inRegion = 0;
-    for (const LoggedRequest& r : log) {
-        inRegion += r.rangeStart >= c.slowFrom ? 1 : 0;
+    for (const RecordedRequest& r : log) {
+        inRegion += r.RangeStart() >= c.slowFrom ? 1 : 0;
     }
     EXPECT_GE(inRegion, 2u) << c.label;
     DL_DeleteTask(h);
