@@ -1,14 +1,12 @@
 // The engine binding against the real engine library and its host process, with a loopback
 // HTTP server as the file's source.
-#include <httplib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "download/engine_binding.h"
 #include "download/task_records.h"
+#include "support/loopback_server.h"
 #include "support/sandbox.h"
 #include "support/wait_for.h"
 
@@ -23,25 +21,14 @@ protected:
         for (std::size_t i = 0; i < m_payload.size(); ++i) {
             m_payload[i] = static_cast<char>((i * 31 + i / 1000) & 0xFF);
         }
-        m_server.Get("/file.bin", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(m_payload, "application/octet-stream");
-        });
-        m_server.Get("/refused.bin",
-                     [](const httplib::Request&, httplib::Response& res) { res.status = 403; });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        ASSERT_GT(m_port, 0);
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        ServedFile file;
+        file.body = m_payload;
+        m_server.Serve("/file.bin", file);
+        ServedFile refused;
+        refused.status = 403;
+        m_server.Serve("/refused.bin", refused);
     }
-    void TearDown() override {
-        m_server.stop();
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        SandboxTest::TearDown();
-    }
-    std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + path;
-    }
+    std::string Url(const std::string& path) const { return m_server.Url(path); }
     // Polls the task the way a download worker does until `stat` is reached.
     bool WaitForState(pandrel::EngineApi& engine, std::int32_t handle,
                       pandrel::TaskStatusInfo& status, std::int32_t stat) {
@@ -56,9 +43,7 @@ protected:
     std::string m_payload;
 
 private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
+    LoopbackServer m_server;
 };
 
 TEST_F(RealEngineTest, DownloadsThroughTheBoundFunctions) {
