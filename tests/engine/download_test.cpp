@@ -604,8 +604,8 @@ TEST_P(LostHosts, TheHostIsReplacedAndNoCallWaitsLong) {
     const int32_t h = Create(m_server->Url("/f.bin"), "f.bin");
     DL_StartTask(h);
     ASSERT_TRUE(WaitStatus(h, HasSomeBytes, std::chrono::seconds(20)));
-    // Let a progress record reach the disk first.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ASSERT_TRUE(WaitFor([&] { return RecordedBytes(Dir(), "f.bin") > 0; }))
+        << "no progress record on disk";
     const int pid = FindHostPid();
     ASSERT_GT(pid, 0);
     ASSERT_EQ(kill(pid, GetParam().signal), 0);
@@ -652,15 +652,21 @@ TEST_F(EngineTest, HostKilledManyTimesWhileWorkingStillFinishes) {
     int kills = 0;
     int64_t before = 0;
     for (int round = 0; round < 8; ++round) {
-        // New bytes first, then a progress record on disk, then the kill.
-        const bool moved = WaitStatus(
+        // New bytes first, then a progress record on disk that holds them, then the kill.
+        TaskStatusInfo moved{};
+        ASSERT_TRUE(WaitStatus(
             h,
             [before](const TaskStatusInfo& s) {
                 return s.stat == DL_STAT_FINISHED || s.nTotalDownload > before + 64 * 1024;
             },
-            std::chrono::seconds(20));
-        ASSERT_TRUE(moved) << "round " << round;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+            std::chrono::seconds(20), &moved))
+            << "round " << round;
+        ASSERT_TRUE(WaitFor([&] {
+            const int32_t stat = Query(h).stat;
+            return RecordedBytes(Dir(), "f.bin") >= moved.nTotalDownload ||
+                   stat == DL_STAT_FINISHED || stat == DL_STAT_FAILED;
+        })) << "round "
+            << round;
         const TaskStatusInfo now = Query(h);
         ASSERT_NE(now.stat, DL_STAT_FAILED) << now.fail_code << " after " << kills << " kills";
         if (now.stat == DL_STAT_FINISHED) {

@@ -110,8 +110,10 @@ int FindHostPid() {
 
 void EngineTest::SetUpTestSuite() {
     // Short time-outs, head deadline and retry delays so that stalls, trickles and retries take
-    // seconds, not minutes.
+    // seconds, not minutes; a progress record saved every 50 ms, so that a test that needs one
+    // on disk waits for it briefly.
     setenv("DLENGINE_TEST_TIMEOUTS", "3,2,50,2", 1);
+    setenv("DLENGINE_TEST_SAVE_MS", "50", 1);
     setenv("DLENGINE_CONNECTIONS", "8", 1);
     ASSERT_NE(DL_Init(), 0);
 }
