@@ -25,6 +25,9 @@ pid_t StartTiedChild(std::vector<std::string> args, int in, int out, int err) {
                 dup2(from, to);
             }
         }
+        // Only the standard streams go on: a socket or pipe of the test (one its program left
+        // without close-on-exec) must not stay open in the child, nor count as the child's.
+        close_range(3, ~0U, 0);
         execve(argv[0], argv.data(), environ);
         _exit(127);
     }
