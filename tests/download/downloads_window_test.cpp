@@ -14,6 +14,7 @@
 
 #include "download/task_commands.h"
 #include "download/task_list.h"
+#include "download/task_records.h"
 #include "runtime/text.h"
 #include "runtime/ui/qt_text.h"
 #include "share/file_list.h"
@@ -171,11 +172,27 @@ TEST_F(DownloadsTest, PausedTaskFetchesNothingUntilStartedAgain) {
     Select(TaskList(), 0);
     Trigger("菜单2", "暂停此任务");
     ASSERT_TRUE(WaitForState(0, "已暂停", std::chrono::seconds(5)));
-    // Connections the pause cut end their log lines; after that the server sees nothing.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    PumpEvents();
-    const std::string logAfterPause = ReadWhole(LogPath());
+    // Connections the pause cut end their log lines, and the worker's next poll shows the
+    // stopped task's progress; after that the server sees nothing and the row stays.
+    const int handle = std::stoi(Cell(TaskList(), 0, kHandleColumn));
+    const auto stoppedProgress = [&] {
+        pandrel::TaskStatusInfo stopped;
+        stopped.Init();
+        m_downloads->Engine().QueryTaskInfoEx(handle, stopped.BlockAddress());
+        return stopped.PercentText();
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return m_shareSim.EndedConnectionsHeld() == 0 &&
+                   Cell(TaskList(), 0, kProgressColumn) == stoppedProgress();
+        },
+        std::chrono::seconds(10)))
+        << m_shareSim.EndedConnectionsHeld() << " ended connections held; the row shows "
+        << Cell(TaskList(), 0, kProgressColumn) << ", the engine " << stoppedProgress();
     const std::string progressAfterPause = Cell(TaskList(), 0, kProgressColumn);
+    const std::string logAfterPause = ReadWhole(LogPath());
+    // Nothing marks the moment a paused task would fetch again: two quiet seconds are the
+    // proof that it does not.
     WaitFor([] { return false; }, std::chrono::milliseconds(2000));
     EXPECT_EQ(ReadWhole(LogPath()), logAfterPause);
     EXPECT_EQ(Cell(TaskList(), 0, kProgressColumn), progressAfterPause);

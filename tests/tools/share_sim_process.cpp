@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "support/child_process.h"
@@ -93,4 +97,36 @@ int ShareSimProcess::Stop() {
     }
     m_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ShareSimProcess::EndedConnectionsHeld() const {
+    // The inodes of the system's listening and established TCP sockets.
+    std::set<std::string> live;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line); // the column names
+        while (std::getline(in, line)) {
+            // sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...
+            std::istringstream fields(line);
+            std::string field[10];
+            for (std::string& f : field) {
+                fields >> f;
+            }
+            if (field[3] == "01" || field[3] == "0A") {
+                live.insert(field[9]);
+            }
+        }
+    }
+    int held = 0;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(m_pid) + "/fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.starts_with("socket:[") &&
+            live.count(target.substr(8, target.size() - 9)) == 0) {
+            ++held;
+        }
+    }
+    return held;
 }

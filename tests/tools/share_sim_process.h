@@ -28,6 +28,10 @@ public:
     // an IPv6 address in brackets).
     std::string BaseUrl() const;
     const std::string& Error() const { return m_error; }
+    // The connections share-sim still holds although they are no longer established (their
+    // client closed or reset them). share-sim notices such a connection at its next read or
+    // write, logs its request and closes it: at 0, every ended request is in the log.
+    int EndedConnectionsHeld() const;
 
 private:
     pid_t m_pid = -1;
