@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +18,7 @@
 
 #include "share_sim_process.h"
 #include "support/sandbox.h"
+#include "support/wait_for.h"
 
 namespace {
 
@@ -46,7 +48,14 @@ struct FetchOptions {
     bool head = false;
     bool pathAsIs = false;
     long timeoutMs = 30000;
+    // Set to the body bytes received so far while the fetch runs, for another thread to watch.
+    std::atomic<curl_off_t>* received = nullptr;
 };
+
+int CountReceived(void* received, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+    static_cast<std::atomic<curl_off_t>*>(received)->store(now);
+    return 0;
+}
 
 std::size_t Collect(char* data, std::size_t size, std::size_t count, void* target) {
     static_cast<std::string*>(target)->append(data, size * count);
@@ -69,6 +78,11 @@ Reply Fetch(const std::string& url, const FetchOptions& options = {}) {
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, options.timeoutMs);
     curl_easy_setopt(curl, CURLOPT_NOBODY, options.head ? 1L : 0L);
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, options.pathAsIs ? 1L : 0L);
+    if (options.received != nullptr) {
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CountReceived);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, options.received);
+    }
     const auto start = std::chrono::steady_clock::now();
     reply.code = curl_easy_perform(curl);
     reply.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -347,8 +361,11 @@ INSTANTIATE_TEST_SUITE_P(Limits, ShareSimRateTest,
 TEST_F(ShareSimTest, MaxConnsRefusesAClientsDownloadsPastTheLimit) {
     Start({"--max-conns", "1", "--rate", "512K"});
     Reply first;
-    std::thread running([&] { first = Fetch(FileUrl("big.bin")); }); // 2 s at 512 KiB/s
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::atomic<curl_off_t> received{0};
+    std::thread running(
+        [&] { first = Fetch(FileUrl("big.bin"), {.headers = {}, .received = &received}); });
+    // Its bytes flow: it holds the client's one place (for 2 s at 512 KiB/s).
+    EXPECT_TRUE(WaitFor([&] { return received > 0; }));
     EXPECT_EQ(Fetch(FileUrl("f.bin")).status, 503);
     EXPECT_NE(Fetch(m_sim.BaseUrl() + "/?share=" + kId + "&pwd=ab12").body.find("<tbody>"),
               std::string::npos); // pages are not downloads
