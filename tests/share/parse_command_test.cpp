@@ -425,6 +425,7 @@ private:
 // Each fetch of the slow service takes 0.8 s: one fits in 1.2 s, the two of a parse do not.
 TEST_F(ParseCommandTest, BothFetchesEndWithinTheTimeLimit) {
     LoopbackServer slow([](const RecordedRequest&) -> std::optional<std::string> {
+        // The service's own slowness: the time limit is what is under test, so time must pass.
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
         return LoopbackServer::Response(
             "200 OK", {}, "<tbody>\n<tr><td>slow.txt</td><td>1 B</td><td>x</td></tr></tbody>");
