@@ -282,6 +282,18 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     const QString share = QStringLiteral("链接：https://pan.example.com/s/AbCd \n提取码：1234");
 
+    // The watch looks at the clipboard on each tick of 时钟1. The count is queued, so that it
+    // counts a look only once the watch's own handler has run.
+    int looks = 0;
+    QObject counter; // ends the connection with the test
+    QObject::connect(
+        Control<QTimer>("时钟1"), &QTimer::timeout, &counter, [&looks] { ++looks; },
+        Qt::QueuedConnection);
+    const auto lookAgain = [&looks] {
+        PumpEvents(); // a look counted late belongs to the time before
+        const int seen = looks;
+        return WaitFor([&] { return looks > seen; }, std::chrono::seconds(3), PumpEvents);
+    };
     watch->click();
     EXPECT_TRUE(Control<QTimer>("时钟1")->isActive());
     EXPECT_EQ(Control<QTimer>("时钟1")->interval(), 1000);
@@ -296,7 +308,7 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
     input->setText(QStringLiteral("链接：https://pan.example.com/s/AbCd \n提取码：12"));
     const QString edited = input->text();
     clipboard->setText(share);
-    WaitFor([] { return false; }, std::chrono::milliseconds(1300), PumpEvents);
+    ASSERT_TRUE(lookAgain());
     EXPECT_EQ(input->text(), edited);
     const QString next = QStringLiteral("链接：https://pan.example.com/s/EfGh \n提取码：5678");
     clipboard->setText(next);
@@ -306,7 +318,7 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
     // Text lacking either word is ignored.
     for (const QString& other : {QStringLiteral("链接 only"), QStringLiteral("提取码 only")}) {
         clipboard->setText(other);
-        WaitFor([] { return false; }, std::chrono::milliseconds(1300), PumpEvents);
+        ASSERT_TRUE(lookAgain());
         EXPECT_EQ(input->text(), next);
     }
 
@@ -314,6 +326,8 @@ TEST_F(WindowTest, ClipboardWatchCopiesShareTextOnlyWhileChecked) {
     EXPECT_FALSE(Control<QTimer>("时钟1")->isActive());
     const QString later = QStringLiteral("链接：https://pan.example.com/s/Zz \n提取码：9999");
     clipboard->setText(later);
+    // With its timer stopped the watch has no look to wait for: a span longer than a tick
+    // without a change is the proof.
     WaitFor([] { return false; }, std::chrono::milliseconds(1500), PumpEvents);
     EXPECT_EQ(input->text(), next);
 }
