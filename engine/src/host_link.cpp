@@ -63,6 +63,10 @@ private:
         posix_spawn_file_actions_init(&actions);
         // dup2 onto a different number clears close-on-exec for the copy only.
         posix_spawn_file_actions_adddup2(&actions, childFd, wire::kHostSocketFd);
+        // The host keeps nothing of the program's but its command socket: a descriptor the
+        // program left inheritable (a parse connection of libcurl's, a file) would otherwise
+        // stay open in the host for as long as it runs.
+        posix_spawn_file_actions_addclosefrom_np(&actions, wire::kHostSocketFd + 1);
         const std::string parent = std::to_string(getpid());
         std::vector<char*> argv{const_cast<char*>(path.c_str()), const_cast<char*>(parent.c_str()),
                                 nullptr};

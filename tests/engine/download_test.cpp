@@ -595,8 +595,24 @@ struct LostHostCase {
 
 class LostHosts : public EngineTest, public ::testing::WithParamInterface<LostHostCase> {};
 
+// What the process's descriptors point at ("pipe:[123]", a path, ...).
+std::set<std::string> DescriptorTargets(int pid) {
+    std::set<std::string> targets;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    for (const std::string& fd : FolderEntries(dir)) {
+        char target[4096];
+        const ssize_t n = readlink((dir + "/" + fd).c_str(), target, sizeof target);
+        if (n > 0) {
+            targets.emplace(target, static_cast<size_t>(n));
+        }
+    }
+    return targets;
+}
+
 // A host that dies, or stops answering (SIGSTOP), is replaced and the task completes; every
-// call still answers within 2 s meanwhile, and the old host is ended and reaped.
+// call still answers within 2 s meanwhile, and the old host is ended and reaped. The new host
+// holds nothing of the program's but its command socket, even what the program left
+// inheritable.
 TEST_P(LostHosts, TheHostIsReplacedAndNoCallWaitsLong) {
     ServedFile file = SlowFile(4 * kMiB, 15);
     file.bytesPerSecond = 1024 * 1024;
@@ -608,6 +624,11 @@ TEST_P(LostHosts, TheHostIsReplacedAndNoCallWaitsLong) {
         << "no progress record on disk";
     const int pid = FindHostPid();
     ASSERT_GT(pid, 0);
+    int inheritable[2];
+    ASSERT_EQ(pipe(inheritable), 0);
+    char pipeName[64] = {};
+    const std::string own = "/proc/self/fd/" + std::to_string(inheritable[0]);
+    ASSERT_GT(readlink(own.c_str(), pipeName, sizeof pipeName - 1), 0);
     ASSERT_EQ(kill(pid, GetParam().signal), 0);
     std::chrono::duration<double> longest{0};
     const auto timed = [&longest](const std::function<void()>& call) {
@@ -630,6 +651,9 @@ TEST_P(LostHosts, TheHostIsReplacedAndNoCallWaitsLong) {
     EXPECT_TRUE(WaitFor([pid] { return kill(pid, 0) != 0; })) << GetParam().label;
     ASSERT_TRUE(WaitFinished(h, &s)) << s.stat << " " << s.fail_code;
     EXPECT_NE(FindHostPid(), pid);
+    EXPECT_EQ(DescriptorTargets(FindHostPid()).count(pipeName), 0u) << pipeName;
+    close(inheritable[0]);
+    close(inheritable[1]);
     EXPECT_EQ(Sha256Hex(ReadFile(PathOf("f.bin"))), Sha256Hex(file.body));
     DL_DeleteTask(h);
 }
