@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <fcntl.h>
 #include <mutex>
 
 namespace pandrel {
@@ -27,6 +28,14 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     }
     sink->body.insert(sink->body.end(), data, data + length);
     return length;
+}
+
+// libcurl opens its connections without close-on-exec: a program started while one is kept
+// for the next request would hold it open for as long as it runs.
+int MarkCloseOnExec(void*, curl_socket_t socket, curlsocktype) {
+    const int flags = fcntl(socket, F_GETFD);
+    return flags >= 0 && fcntl(socket, F_SETFD, flags | FD_CLOEXEC) == 0 ? CURL_SOCKOPT_OK
+                                                                         : CURL_SOCKOPT_ERROR;
 }
 
 // A 1xx status line: another response follows on the same request.
@@ -206,6 +215,7 @@ bool ApplyCommonOptions(CURL* handle, TransferSink& sink, const Deadline& deadli
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, &MarkCloseOnExec);
     {
         // Always set, so a handle that is used again never keeps a file a test named earlier.
         std::lock_guard lock(g_caMutex);

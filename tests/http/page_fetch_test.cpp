@@ -7,12 +7,32 @@
 #include "support/loopback_server.h"
 #include "support/tls_server.h"
 
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/socket.h>
+
 using namespace pandrel;
 
 namespace {
 
 std::string AsString(const Bytes& bytes) {
     return std::string(bytes.begin(), bytes.end());
+}
+
+// The process's network connections that a program it starts would inherit.
+int InheritableConnections() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        int domain = 0;
+        socklen_t length = sizeof domain;
+        const bool network = getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 &&
+                             (domain == AF_INET || domain == AF_INET6);
+        const int flags = fcntl(fd, F_GETFD);
+        count += network && flags >= 0 && (flags & FD_CLOEXEC) == 0 ? 1 : 0;
+    }
+    return count;
 }
 
 class PageFetchTest : public ::testing::Test {
@@ -38,6 +58,9 @@ TEST_F(PageFetchTest, SendsAPlainHttp10Get) {
                                        "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows "
                                        "NT 5.0)\n"
                                        "Accept: */*\n");
+    // The fetcher keeps its connection for the next page; a program started meanwhile must
+    // not inherit it.
+    EXPECT_EQ(InheritableConnections(), 0);
 }
 
 TEST_F(PageFetchTest, RefusesWhatItCannotFetch) {
