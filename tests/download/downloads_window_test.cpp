@@ -18,6 +18,7 @@
 #include "runtime/text.h"
 #include "runtime/ui/qt_text.h"
 #include "share/file_list.h"
+#include "support/wait_for.h"
 #include "task_window_fixture.h"
 
 namespace {
@@ -193,7 +194,7 @@ TEST_F(DownloadsTest, PausedTaskFetchesNothingUntilStartedAgain) {
     const std::string logAfterPause = ReadWhole(LogPath());
     // Nothing marks the moment a paused task would fetch again: two quiet seconds are the
     // proof that it does not.
-    WaitFor([] { return false; }, std::chrono::milliseconds(2000));
+    LetTimePass(std::chrono::milliseconds(2000), [] { PumpEvents(); });
     EXPECT_EQ(ReadWhole(LogPath()), logAfterPause);
     EXPECT_EQ(Cell(TaskList(), 0, kProgressColumn), progressAfterPause);
     EXPECT_EQ(Cell(TaskList(), 0, kStateColumn), "已暂停") << "the worker overwrote the pause";

@@ -18,3 +18,7 @@ bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds t
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
+
+void LetTimePass(std::chrono::milliseconds span, const std::function<void()>& pump) {
+    WaitFor([] { return false; }, span, pump);
+}
