@@ -10,7 +10,9 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <strings.h>
 
 namespace dlengine {
 
@@ -48,17 +50,8 @@ inline std::string WorkingStem(const std::string& name) {
 // would take the place of another download's working files, or be finished from them.
 inline bool IsWorkingName(const std::string& name) {
     const auto endsWith = [&name](const char* suffix) {
-        const std::string tail(suffix);
-        if (name.size() < tail.size()) {
-            return false;
-        }
-        for (size_t i = 0; i < tail.size(); ++i) {
-            const auto c = static_cast<unsigned char>(name[name.size() - tail.size() + i]);
-            if (std::tolower(c) != tail[i]) {
-                return false;
-            }
-        }
-        return true;
+        const size_t n = std::strlen(suffix);
+        return name.size() >= n && strncasecmp(name.c_str() + name.size() - n, suffix, n) == 0;
     };
     if (endsWith(kDataSuffix) || endsWith(kProgressSuffix) || endsWith(kProgressTempSuffix)) {
         return true;
@@ -78,39 +71,31 @@ inline bool IsWorkingName(const std::string& name) {
     return true;
 }
 
-// The code point of the UTF-8 sequence at `at`, advancing `at` past it; -1 for a broken or
-// overlong sequence.
+// The code point of the UTF-8 sequence at `at`, advancing `at` past it; -1 for a broken,
+// truncated or overlong sequence, a surrogate or a point past U+10FFFF, and then `at` moves
+// past the first byte only.
 inline long NextCodePoint(const std::string& text, size_t& at) {
-    const auto lead = static_cast<unsigned char>(text[at++]);
-    if (lead < 0x80) {
-        return lead;
-    }
-    int more = 0;
-    long point = 0;
-    long least = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        more = 1;
-        point = lead & 0x1F;
-        least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        more = 2;
-        point = lead & 0x0F;
-        least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        more = 3;
-        point = lead & 0x07;
-        least = 0x10000;
-    } else {
-        return -1;
-    }
-    for (; more > 0; --more) {
-        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) {
-            return -1;
-        }
-        point = (point << 6) | (static_cast<unsigned char>(text[at++]) & 0x3F);
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const int length = lead < 0x80             ? 1
+                       : (lead & 0xE0) == 0xC0 ? 2
+                       : (lead & 0xF0) == 0xE0 ? 3
+                       : (lead & 0xF8) == 0xF0 ? 4
+                                               : 0;
+    constexpr long kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    long point = length == 1 ? lead : lead & (0x7F >> length);
+    bool whole = length > 0 && at + length <= text.size();
+    for (int k = 1; whole && k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        whole = (next & 0xC0) == 0x80;
+        point = (point << 6) | (next & 0x3F);
     }
     const bool surrogate = point >= 0xD800 && point <= 0xDFFF;
-    return point < least || point > 0x10FFFF || surrogate ? -1 : point;
+    if (!whole || point < kLeast[length] || point > 0x10FFFF || surrogate) {
+        ++at;
+        return -1;
+    }
+    at += length;
+    return point;
 }
 
 // Characters that make a terminal or a file manager show something else than the name: the C0

@@ -1,5 +1,7 @@
 #include "utf16.h"
 
+#include "dlengine_files.h"
+
 #include <cstring>
 
 namespace dlengine {
@@ -27,46 +29,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
-}
-
-// Decodes one UTF-8 sequence at `i`; advances `i` past it. Overlong forms, surrogates and
-// truncated sequences give U+FFFD for their first byte only.
-char32_t NextCodePoint(const std::string& s, size_t& i) {
-    const auto lead = static_cast<uint8_t>(s[i]);
-    size_t length = 0;
-    char32_t cp = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, cp = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, cp = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, cp = lead & 0x07, minimum = 0x10000;
-    } else {
-        ++i;
-        return kReplacement;
-    }
-    if (i + length > s.size()) {
-        ++i;
-        return kReplacement;
-    }
-    for (size_t k = 1; k < length; ++k) {
-        const auto c = static_cast<uint8_t>(s[i + k]);
-        if ((c & 0xC0) != 0x80) {
-            ++i;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return kReplacement;
-    }
-    i += length;
-    return cp;
 }
 
 } // namespace
@@ -104,7 +66,9 @@ void Utf8ToUtf16Field(const std::string& text, void* field, size_t units) {
         }
     };
     for (size_t i = 0; i < text.size() && written < units;) {
-        const char32_t cp = NextCodePoint(text, i);
+        // A broken sequence gives U+FFFD for its first byte only.
+        const long point = NextCodePoint(text, i);
+        const char32_t cp = point < 0 ? kReplacement : static_cast<char32_t>(point);
         if (cp >= 0x10000) {
             put(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
             put(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));

@@ -124,6 +124,13 @@ TEST(TextFields, WritingFillsTerminatesAndCuts) {
          "a\xFF"
          "b",
          {'a', 0xFFFD, 'b'}},
+        // A broken sequence stands for its first byte only: what follows is read afresh.
+        {"truncated",
+         "\xE4\xB8"
+         "a",
+         {0xFFFD, 0xFFFD, 'a'}},
+        {"overlong", "\xC0\xAF", {0xFFFD, 0xFFFD}},
+        {"surrogate", "\xED\xA0\x80", {0xFFFD, 0xFFFD, 0xFFFD}},
         {"259 units", name259, std::vector<uint16_t>(259, 'a')},
         {"300 units cut at 260", name300, std::vector<uint16_t>(260, 'b')},
     };
