@@ -27,6 +27,10 @@ bool FileVersion::Allows(const std::string& answerEtag,
             answerLastModified == lastModified);
 }
 
+bool FileVersion::CanBeNamed() const {
+    return IsStrong(etag) || !lastModified.empty();
+}
+
 bool FileVersion::NamedBy(const std::string& answerEtag,
                           const std::string& answerLastModified) const {
     if (IsStrong(etag)) {

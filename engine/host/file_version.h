@@ -18,6 +18,9 @@ struct FileVersion {
     // False when an answer's validators name another version. A validator the answer leaves
     // out is not held against it; a server without validators is checked by size alone.
     bool Allows(const std::string& answerEtag, const std::string& answerLastModified) const;
+    // True when some answer could name this version (NamedBy): it has a strong ETag or a
+    // Last-Modified.
+    bool CanBeNamed() const;
     // True only when an answer names this very version: by a strong ETag, or else by its
     // Last-Modified. An answer that leaves the validator out confirms nothing.
     bool NamedBy(const std::string& answerEtag, const std::string& answerLastModified) const;

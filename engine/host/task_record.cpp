@@ -74,8 +74,8 @@ bool Task::IsUsableRecord(const Progress& progress) const {
         return false;
     }
     const bool sameLink = !progress.url.empty() && progress.url == m_target.url;
-    const bool strongEtag = !progress.etag.empty() && progress.etag.rfind("W/", 0) != 0;
-    return sameLink || strongEtag || !progress.lastModified.empty();
+    return sameLink ||
+           FileVersion{progress.total, progress.etag, progress.lastModified}.CanBeNamed();
 }
 
 // Reserves the whole file on disk, but only a size the disk can hold with its margin kept: a

@@ -284,6 +284,8 @@ TEST(FileVersion, AnswersAreMatchedByTheirValidators) {
         dlengine::FileVersion v{100, c.kept[0], c.kept[1]};
         EXPECT_EQ(v.Allows(c.answer[0], c.answer[1]), c.allows) << c.kept[0] << c.kept[1];
         EXPECT_EQ(v.NamedBy(c.answer[0], c.answer[1]), c.namedBy) << c.kept[0] << c.kept[1];
+        // Only a version an answer could name serves a record of another link.
+        EXPECT_EQ(v.CanBeNamed(), v.NamedBy(v.etag, v.lastModified)) << c.kept[0] << c.kept[1];
     }
     EXPECT_EQ((dlengine::FileVersion{1, "W/\"a\"", "Mon"}).IfRangeValidator(), "Mon");
     EXPECT_EQ((dlengine::FileVersion{1, "\"a\"", "Mon"}).IfRangeValidator(), "\"a\"");
