@@ -30,6 +30,15 @@ void ConnectionSet::DropAll() {
     }
 }
 
+ConnectionSet::Activity ConnectionSet::Count() const {
+    Activity activity;
+    for (const auto& c : m_list) {
+        activity.active += c->retiring ? 0 : 1;
+        activity.delivering += !c->retiring && c->gotData ? 1 : 0;
+    }
+    return activity;
+}
+
 int ConnectionSet::EndedWithin(Clock::time_point now, Clock::duration grace) const {
     return static_cast<int>(std::count_if(m_recentEnds.begin(), m_recentEnds.end(),
                                           [&](auto end) { return now - end <= grace; }));

@@ -19,6 +19,13 @@ public:
     Connection* Keep(std::unique_ptr<Connection> connection);
     void Drop(Connection* connection);
     void DropAll();
+    // The requests that hold a place: all but those about to end, whose successors are open
+    // beside them already; and of those, the ones receiving data.
+    struct Activity {
+        int active = 0;
+        int delivering = 0;
+    };
+    Activity Count() const;
     // Requests that were served and ended within `grace` before `now`.
     int EndedWithin(Clock::time_point now, Clock::duration grace) const;
 

@@ -215,14 +215,9 @@ void Task::Fill(TaskStatusInfo* info) const {
             planned = static_cast<int>(std::min<int64_t>(pieces, AllowedConnections()));
         }
         // A request that is about to end has handed its place to its successor already.
-        int open = 0;
-        int using_ = 0;
-        for (const auto& c : m_connections) {
-            open += c->retiring ? 0 : 1;
-            using_ += c->gotData && !c->retiring ? 1 : 0;
-        }
-        info->nSrcTotal = std::max(planned, open);
-        info->nSrcUsing = using_;
+        const ConnectionSet::Activity activity = m_connections.Count();
+        info->nSrcTotal = std::max(planned, activity.active);
+        info->nSrcUsing = activity.delivering;
     }
     info->bIsOriginUsable = m_state == State::Running ? 1 : 0;
     info->IsCreatingFile = m_creatingFile ? 1 : 0;

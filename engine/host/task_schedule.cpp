@@ -206,13 +206,9 @@ void Task::StepPolicy(Clock::time_point now) {
     if (m_mode != Mode::Ranged || !m_verified) {
         return;
     }
-    int active = 0;
-    int delivering = 0;
-    for (const auto& c : m_connections) {
-        active += c->retiring ? 0 : 1;
-        delivering += !c->retiring && c->gotData ? 1 : 0;
-    }
-    if (m_steps.Look(now, active, delivering, m_speed.Received(), m_version.total - Downloaded())) {
+    const ConnectionSet::Activity activity = m_connections.Count();
+    if (m_steps.Look(now, activity.active, activity.delivering, m_speed.Received(),
+                     m_version.total - Downloaded())) {
         m_launchWanted = true;
     }
 }
