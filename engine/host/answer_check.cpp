@@ -53,16 +53,19 @@ bool Task::AcceptProbe(Connection* c) {
         return false;
     }
     if (c->status == 200 || (c->status == 206 && c->rangeStart == 0)) {
-        // A length the disk cannot hold fails now rather than after filling the disk.
-        const bool fits = c->status != 200 || c->contentLength < 0 ||
-                          HasRoomFor(m_files.DataFd(), c->contentLength, 0);
+        // The whole file's length as the answer tells it: a 200's Content-Length, or the total
+        // of a 206 from the first byte (also from a server that ignored the start asked for:
+        // its part is not the whole file unless that total arrives). A length the disk cannot
+        // hold fails now rather than after filling the disk.
+        const int64_t claimed = c->status == 200 ? c->contentLength : c->rangeTotal;
+        const bool fits = claimed < 0 || HasRoomFor(m_files.DataFd(), claimed, 0);
         if (!fits || ftruncate(m_files.DataFd(), 0) != 0) {
             c->verdict = Verdict::Disk;
             return false;
         }
         m_mode = Mode::Single;
         m_rangesIgnored = c->status == 200 && !m_noRange;
-        m_version.total = c->status == 200 ? c->contentLength : -1;
+        m_version.total = claimed;
         m_singleWritten = 0;
         c->writePos = 0;
         SpareOtherFirstRequests(c);

@@ -120,8 +120,11 @@ struct RefusalCase {
     int status;      // the server's answer for /f.bin (0: the file itself)
     int failCode;
     std::string folder = "";     // "" saves into the test's folder
-    long long claimedTotal = -1; // the size the server claims (test_server.h)
+    long long claimedTotal = -1; // the size the server claims (loopback_server.h)
     bool ranges = true;
+    // Every range is answered from the first byte, and the first answer comes late: another
+    // first request's answer decides.
+    bool fromStart = false;
 };
 
 class RefusalCases : public EngineTest, public ::testing::WithParamInterface<RefusalCase> {};
@@ -133,6 +136,8 @@ TEST_P(RefusalCases, FailWithTheirCodeAndLeaveNoFinalFile) {
     file.status = c.status;
     file.claimedTotal = c.claimedTotal;
     file.ranges = c.ranges;
+    file.rangesFromStart = c.fromStart;
+    file.dripHeadTimes = c.fromStart ? 1 : 0;
     m_server->Serve("/f.bin", file);
     TaskOptions options;
     options.folder = c.folder;
@@ -173,6 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A claimed size the disk cannot hold fails at once and reserves nothing.
         RefusalCase{"claims 1 TiB", "f.bin", "", 0, DL_FAIL_DISK, "", 1LL << 40},
         RefusalCase{"claims 1 TiB whole", "f.bin", "", 0, DL_FAIL_DISK, "", 1LL << 40, false},
+        RefusalCase{"claims 1 TiB from the first byte", "f.bin", "", 0, DL_FAIL_DISK, "", 1LL << 40,
+                    true, true},
         RefusalCase{"ftp", "f.bin", "ftp://127.0.0.1/f.bin", 0, DL_FAIL_URL},
         RefusalCase{"no url", "f.bin", "nonsense", 0, DL_FAIL_URL},
         RefusalCase{"space in the host", "f.bin", "http://127.0.0.1 x/f.bin", 0, DL_FAIL_URL},

@@ -354,13 +354,16 @@ void LoopbackServer::AnswerFile(int fd, const RecordedRequest& request, const Fi
     const bool sameVersion = ifRange.empty() || !f.honourIfRange || ifRange == f.etag;
     std::string head;
     if (f.ranges && first >= 0 && sameVersion) {
-        if (first >= size) {
+        if (f.rangesFromStart) {
+            end = size;
+        } else if (first >= size) {
             SendAll(fd, EmptyAnswer("416 Range Not Satisfiable",
                                     "Content-Range: bytes */" + std::to_string(size) + "\r\n"));
             return;
+        } else {
+            begin = first;
+            end = last >= first ? std::min(last + 1, size) : size;
         }
-        begin = first;
-        end = last >= first ? std::min(last + 1, size) : size;
         head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(begin) +
                "-" + std::to_string(end - 1) + "/" +
                std::to_string(f.claimedTotal >= 0 ? f.claimedTotal : size) + "\r\n";

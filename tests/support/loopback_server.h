@@ -66,9 +66,11 @@ struct ServedFile {
     std::string laterEtag;
     bool flipFlop = false; // after the switch, responses alternate between the two versions
     int flips = 0;
-    bool honourIfRange = true;   // answer a range whose If-Range names another version whole
-    long long claimedTotal = -1; // a lying size: this total in a Content-Range, or as the
-                                 // Content-Length of a whole-file answer
+    bool honourIfRange = true;    // answer a range whose If-Range names another version whole
+    bool rangesFromStart = false; // answer every range with the file from its first byte, as a
+                                  // server that ignores the start asked for
+    long long claimedTotal = -1;  // a lying size: this total in a Content-Range, or as the
+                                  // Content-Length of a whole-file answer
     int dripHeadTimes = 0; // this many responses trickle padding lines of head (2 KiB/s) first,
                            // for up to a minute or until the client leaves
 };
