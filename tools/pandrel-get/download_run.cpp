@@ -106,7 +106,9 @@ private:
         for (std::size_t i = 0; i < m_outcomes.size(); ++i) {
             const ChosenFile& file = m_outcomes[i].file;
             const Text& name = file.entry.name;
-            if (!IsDownloadableName(name)) {
+            // The engine's own rule: a plain name, never a path, without control or bidi
+            // characters (which would also break the tab-separated output).
+            if (!dlengine::IsSafeFileName(name)) {
                 m_view.Warn("文件名不安全，已跳过：" + Named(file));
                 End(i, FileResult::Skipped);
             } else if (!names.insert(name).second) {

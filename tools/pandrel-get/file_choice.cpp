@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "dlengine_files.h"
-
 namespace pandrel::get {
 namespace {
 
@@ -35,15 +33,6 @@ ChooseFiles(const std::vector<FileEntry>& rows, const std::optional<std::vector<
         }
     }
     return files;
-}
-
-bool IsDownloadableName(const Text& name) {
-    for (const char c : name) {
-        if (IsControl(static_cast<unsigned char>(c))) {
-            return false;
-        }
-    }
-    return dlengine::IsSafeFileName(name);
 }
 
 Text ShownName(const Text& name) {

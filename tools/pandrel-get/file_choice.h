@@ -21,11 +21,6 @@ std::optional<std::vector<ChosenFile>>
 ChooseFiles(const std::vector<FileEntry>& rows, const std::optional<std::vector<NumberSpan>>& only,
             Text& error);
 
-// A name this program hands to the engine: a plain file name the engine takes (never a path)
-// that also holds no control character, which would break the tab-separated output and could
-// drive the terminal.
-bool IsDownloadableName(const Text& name);
-
 // The name as a line of output shows it: each control character as \xNN.
 Text ShownName(const Text& name);
 
