@@ -7,16 +7,12 @@
 #include <set>
 #include <thread>
 
+#include "dlengine.h"
 #include "dlengine_files.h"
 #include "download/task_records.h"
 
 namespace pandrel::get {
 namespace {
-
-// Engine task states, as the status record's `stat` reports them.
-constexpr std::int32_t kStatNone = 0;
-constexpr std::int32_t kStatFailed = 1;
-constexpr std::int32_t kStatFinished = 4;
 
 // Often enough for a live display; the engine answers each query from memory.
 constexpr auto kPollInterval = std::chrono::milliseconds(250);
@@ -44,19 +40,19 @@ bool IsRegularFile(const Text& path) {
 // What the engine's fail codes mean, for the line on standard error.
 Text FailureReason(std::int32_t failCode) {
     switch (failCode) {
-    case 1:
+    case DL_FAIL_NETWORK:
         return "网络错误，重试次数已用完";
-    case 2:
+    case DL_FAIL_HTTP:
         return "服务器拒绝了请求，或文件在下载中两次改变";
-    case 3:
+    case DL_FAIL_DISK:
         return "磁盘错误：空间不足、没有权限或工作文件消失";
-    case 4:
+    case DL_FAIL_FILENAME:
         return "文件名或下载目录不可用";
-    case 5:
+    case DL_FAIL_URL:
         return "下载链接不是可用的 http 或 https 地址";
-    case 6:
+    case DL_FAIL_HOST_LOST:
         return "下载引擎进程退出且无法重新启动";
-    case 7:
+    case DL_FAIL_IN_USE:
         return "文件正被另一个下载任务写入";
     default:
         return "下载引擎不再知道这个任务";
@@ -155,11 +151,11 @@ private:
             m_engine.QueryTaskInfoEx(task.handle, task.status.BlockAddress());
             const std::int32_t stat = task.status.stat();
             const ChosenFile& file = m_outcomes[task.index].file;
-            if (stat == kStatFinished) {
+            if (stat == DL_STAT_FINISHED) {
                 m_view.Note("下载完成：" + Named(file));
                 End(task.index, FileResult::Finished);
-            } else if (stat == kStatFailed || stat == kStatNone) {
-                const std::int32_t code = stat == kStatFailed ? task.status.fail_code() : 0;
+            } else if (stat == DL_STAT_FAILED || stat == DL_STAT_NONE) {
+                const std::int32_t code = stat == DL_STAT_FAILED ? task.status.fail_code() : 0;
                 m_view.Warn("下载失败：" + Named(file) + "（" + FailureReason(code) + "）");
                 End(task.index, FileResult::Failed);
             } else {
