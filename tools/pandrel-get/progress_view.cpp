@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cwchar>
 
+#include "dlengine_files.h"
 #include "runtime/convert.h"
 
 namespace pandrel::get {
@@ -15,31 +16,10 @@ namespace {
 constexpr int kBarCells = 20;
 constexpr int kDefaultColumns = 80;
 
-// The code point of the UTF-8 sequence at `at` and its length; U+FFFD and one byte when the
-// sequence is broken (pages arrive as valid UTF-8, so this is only a guard).
-std::pair<char32_t, std::size_t> CodePointAt(const Text& text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    const std::size_t length = lead < 0x80    ? 1
-                               : lead >= 0xF0 ? 4
-                               : lead >= 0xE0 ? 3
-                               : lead >= 0xC0 ? 2
-                                              : 0;
-    if (length == 0 || at + length > text.size()) {
-        return {U'\uFFFD', 1};
-    }
-    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) {
-            return {U'\uFFFD', 1};
-        }
-        point = (point << 6) | (byte(at + i) & 0x3F);
-    }
-    return {point, length};
-}
-
-int CodePointWidth(char32_t point) {
-    const int width = ::wcwidth(static_cast<wchar_t>(point));
+// Columns of one character; a broken UTF-8 sequence (names reach here checked, so this is only
+// a guard) and a character without a width take one.
+int CodePointWidth(long point) {
+    const int width = point < 0 ? -1 : ::wcwidth(static_cast<wchar_t>(point));
     return width < 0 ? 1 : width;
 }
 
@@ -230,9 +210,7 @@ Text DurationText(std::optional<double> seconds) {
 int DisplayWidth(const Text& text) {
     int width = 0;
     for (std::size_t at = 0; at < text.size();) {
-        const auto [point, length] = CodePointAt(text, at);
-        width += CodePointWidth(point);
-        at += length;
+        width += CodePointWidth(dlengine::NextCodePoint(text, at));
     }
     return width;
 }
@@ -240,13 +218,11 @@ int DisplayWidth(const Text& text) {
 Text FitToWidth(const Text& text, int columns) {
     int width = 0;
     std::size_t at = 0;
-    while (at < text.size()) {
-        const auto [point, length] = CodePointAt(text, at);
-        if (width + CodePointWidth(point) > columns) {
+    for (std::size_t next = 0; at < text.size(); at = next) {
+        width += CodePointWidth(dlengine::NextCodePoint(text, next));
+        if (width > columns) {
             break;
         }
-        width += CodePointWidth(point);
-        at += length;
     }
     return text.substr(0, at);
 }
