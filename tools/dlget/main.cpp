@@ -7,6 +7,7 @@
 // and the longest any engine call took.
 
 #include "dlengine.h"
+#include "runtime/processes.h"
 #include "utf16.h"
 
 #include <algorithm>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -96,38 +96,11 @@ std::string ReadText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Child processes of any of our threads (the engine starts its host from a thread of its own).
-std::vector<pid_t> Children() {
-    std::vector<pid_t> pids;
-    DIR* tasks = opendir("/proc/self/task");
-    if (tasks == nullptr) {
-        return pids;
-    }
-    while (dirent* e = readdir(tasks)) {
-        if (e->d_name[0] == '.') {
-            continue;
-        }
-        const std::string list =
-            ReadText(std::string("/proc/self/task/") + e->d_name + "/children");
-        size_t pos = 0;
-        while (pos < list.size()) {
-            char* end = nullptr;
-            const long pid = std::strtol(list.c_str() + pos, &end, 10);
-            if (end == list.c_str() + pos) {
-                break;
-            }
-            pids.push_back(static_cast<pid_t>(pid));
-            pos = static_cast<size_t>(end - list.c_str());
-        }
-    }
-    closedir(tasks);
-    return pids;
-}
-
 // Ends the engine's host (it saves any progress on SIGTERM) and waits for it; with `report`,
 // prints its peak resident memory first.
 void EndHost(bool report) {
-    for (pid_t pid : Children()) {
+    // The engine starts its host from a thread of its own: children of every thread count.
+    for (const pid_t pid : pandrel::ChildProcessIds()) {
         const std::string base = "/proc/" + std::to_string(pid);
         if (ReadText(base + "/comm") != "dlhost\n") {
             continue;
