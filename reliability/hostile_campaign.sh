@@ -1,5 +1,6 @@
 # The "hostile share" campaign of scripts/reliability, which sources this file and provides
-# start_sim, stop_sim, make_file, sha, log, sanitizer_report and the work folder $work.
+# start_sim, stop_sim, run_dlget, make_file, sha, log, sanitizer_report and the work folder
+# $work.
 #
 # A share, its listing page and every server a link points to come from strangers. Each row
 # plays one attack and scores it in its own table:
@@ -87,13 +88,12 @@ EOF
 }
 
 # Starts share-sim on the shares $1 answering every listing with a page of kind $2, written to
-# $3 with links to share-sim's own address: a first start learns the port, the second serves.
+# $3 with links to share-sim's own address once it is known (share-sim reads the page anew for
+# each query, and none comes before this returns).
 hostile_sim() {
-    start_sim --root "$1" --port 0 || return 1
-    local port="${SIM_URL##*:}"
-    stop_sim
+    : >"$3"
+    start_sim --root "$1" --port 0 --rate 512K --page "$3" || return 1
     hostile_page "$2" "$3" "$SIM_URL"
-    start_sim --root "$1" --port "$port" --rate 512K --page "$3"
 }
 
 # listing_driver in the program folder $1 against the parse service $2 ("-": start-up only),
@@ -252,9 +252,7 @@ hostile_planted_pair() {
             other-link-etag) forge_record "$dir/dl/setup.bin.td.cfg" "$size" 2 \
                 "$SIM_URL/d/Hostile/setup.bin" '"hostile"' ;;
             esac
-            timeout -s KILL 120 "$bin/dlget" -q -o setup.bin "$SIM_URL/d/Honest/setup.bin" \
-                -d "$dir/dl" >"$dir/out" 2>"$dir/err"
-            RC=$?
+            run_dlget "$dir" 120 -o setup.bin "$SIM_URL/d/Honest/setup.bin" -d "$dir/dl"
             tried=$((tried + 1))
             if [ -e "$dir/dl/setup.bin" ] && [ "$(sha "$dir/dl/setup.bin")" != "$want" ]; then
                 poisoned=$((poisoned + 1))
@@ -354,9 +352,7 @@ hostile_links() {
             ln -s "$dir/victim" "$dir/dl/out.bin$suffix"
             expect=0
             [ "$suffix" = .td ] && expect=3
-            timeout -s KILL 120 "$bin/dlget" -q -o out.bin "$SIM_URL/d/Honest/small.bin" \
-                -d "$dir/dl" >"$dir/out" 2>"$dir/err"
-            RC=$?
+            run_dlget "$dir" 120 -o out.bin "$SIM_URL/d/Honest/small.bin" -d "$dir/dl"
             tried=$((tried + 1))
             if [ "$(cat "$dir/victim")" != "another user's file" ]; then
                 through=$((through + 1))
@@ -413,9 +409,8 @@ hostile_claimed_size() {
             mkdir -p "$mnt/dl"
             sync
             before=$(free_bytes "$mnt")
-            timeout -s KILL 120 env DLENGINE_TEST_TIMEOUTS=2,2,50,2 "$bin/dlget" -q -o huge.bin \
-                "$HOSTILE_URL/$kind/huge.bin" -d "$mnt/dl" >"$work/ext4/out" 2>"$work/ext4/err"
-            RC=$?
+            DLENGINE_TEST_TIMEOUTS=2,2,50,2 run_dlget "$work/ext4" 120 -o huge.bin \
+                "$HOSTILE_URL/$kind/huge.bin" -d "$mnt/dl"
             sync
             after=$(free_bytes "$mnt")
             tried=$((tried + 1))
@@ -486,9 +481,8 @@ hostile_trickle() {
             mkdir -p "$dir/dl"
             started=$SECONDS
             # 30 s cut to 3 s by the test hook; ten tries then end the download.
-            timeout -s KILL 240 env DLENGINE_TEST_TIMEOUTS=2,3,50,3 "$bin/dlget" -q -o slow.bin \
-                "$HOSTILE_URL/$kind/slow.bin" -d "$dir/dl" >"$dir/out" 2>"$dir/err"
-            RC=$?
+            DLENGINE_TEST_TIMEOUTS=2,3,50,3 run_dlget "$dir" 240 -o slow.bin \
+                "$HOSTILE_URL/$kind/slow.bin" -d "$dir/dl"
             took=$((SECONDS - started))
             [ $took -gt $longest ] && longest=$took
             tried=$((tried + 1))
