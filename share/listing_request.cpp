@@ -12,36 +12,21 @@ namespace {
 // The first status code that counts as the service's refusal.
 constexpr long kFirstErrorStatus = 400;
 
-// Why the page brought no listing, by the first thing that went wrong: the deadline, then the
-// fetch's own failure, the page's status, and last what it carried.
-ParseOutcome OutcomeOf(const FetchedPage& page, bool inTime, ListingStatus listing) {
-    if (!inTime) {
-        return {ParseFailure::TimedOut, page.status};
-    }
-    switch (page.failure) {
-    case FetchFailure::NoConnection:
-        return {ParseFailure::NoConnection, 0};
-    case FetchFailure::TimedOut:
-        return {ParseFailure::TimedOut, page.status};
-    case FetchFailure::TooLarge:
-        return {ParseFailure::TooLarge, page.status};
-    case FetchFailure::Broken:
-        return {ParseFailure::NoListing, page.status};
+// Why the fetch brought no page, or None when a whole response came.
+ParseFailure FailureOfFetch(FetchFailure failure) {
+    switch (failure) {
     case FetchFailure::None:
+        return ParseFailure::None;
+    case FetchFailure::NoConnection:
+        return ParseFailure::NoConnection;
+    case FetchFailure::TimedOut:
+        return ParseFailure::TimedOut;
+    case FetchFailure::TooLarge:
+        return ParseFailure::TooLarge;
+    case FetchFailure::Broken:
         break;
     }
-    if (page.status >= kFirstErrorStatus) {
-        return {ParseFailure::HttpError, page.status};
-    }
-    switch (listing) {
-    case ListingStatus::Found:
-        return {ParseFailure::None, page.status};
-    case ListingStatus::TooLarge:
-        return {ParseFailure::TooLarge, page.status};
-    case ListingStatus::Missing:
-        break;
-    }
-    return {ParseFailure::NoListing, page.status};
+    return ParseFailure::NoListing;
 }
 
 } // namespace
@@ -52,16 +37,28 @@ Text BuildParseRequestUrl(const Text& parseService, const ShareLink& link) {
 
 ListingAnswer FetchListingPage(const Text& url, const Deadline& deadline) {
     const FetchedPage page = FetchPage(url, deadline, kMaxListingBytes);
-    const bool inTime = !deadline || std::chrono::steady_clock::now() < *deadline;
-    Listing listing;
-    if (inTime && page.failure == FetchFailure::None && page.status < kFirstErrorStatus) {
-        listing = ListingOfPage(Utf8ToText(page.body));
+    // The first thing that went wrong names the failure: the deadline, then the fetch's own
+    // failure, the page's status, and last what it carried.
+    if (deadline && std::chrono::steady_clock::now() >= *deadline) {
+        return {{}, {ParseFailure::TimedOut, page.status}};
     }
-    const ParseOutcome outcome = OutcomeOf(page, inTime, listing.status);
-    if (outcome.failure != ParseFailure::None) {
-        return {{}, outcome};
+    if (page.failure != FetchFailure::None) {
+        const ParseFailure failure = FailureOfFetch(page.failure);
+        return {{}, {failure, failure == ParseFailure::NoConnection ? 0 : page.status}};
     }
-    return {std::move(listing), outcome};
+    if (page.status >= kFirstErrorStatus) {
+        return {{}, {ParseFailure::HttpError, page.status}};
+    }
+    Listing listing = ListingOfPage(Utf8ToText(page.body));
+    switch (listing.status) {
+    case ListingStatus::Found:
+        return {std::move(listing), {ParseFailure::None, page.status}};
+    case ListingStatus::TooLarge:
+        return {{}, {ParseFailure::TooLarge, page.status}};
+    case ListingStatus::Missing:
+        break;
+    }
+    return {{}, {ParseFailure::NoListing, page.status}};
 }
 
 Text ParseFailureText(const ParseOutcome& outcome) {
