@@ -9,41 +9,17 @@
 
 #include "dlengine_files.h"
 #include "progress_file.h"
+#include "runtime/files.h"
 
 namespace pandrel {
 namespace {
 
 // Above the largest record the engine writes: its texts are bounded by the task record's
 // fields, and its missing ranges by the pieces of one download.
-constexpr off_t kLargestRecord = 4 * 1024 * 1024;
+constexpr std::size_t kLargestRecord = 4 * 1024 * 1024;
 
 bool EndsWith(const Text& text, const Text& end) {
     return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// The bytes of a regular file of the folder, reached without following a link; empty when it
-// is anything else or too large.
-Text ReadRecordFile(int folder, const char* name) {
-    const int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return {};
-    }
-    Text bytes;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kLargestRecord) {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        bytes.resize(got);
-    }
-    ::close(fd);
-    return bytes;
 }
 
 bool IsRegularFile(int folder, const Text& name) {
@@ -71,7 +47,9 @@ std::vector<UnfinishedDownload> FindUnfinishedDownloads(const Text& workDir) {
             continue;
         }
         dlengine::Progress progress;
-        if (!dlengine::DecodeProgress(ReadRecordFile(folder, entry->d_name), &progress) ||
+        // A link, anything but a regular file, or a record too large reads as nothing.
+        const Bytes record = ReadFileUpTo(workDir + recordName, kLargestRecord).value_or(Bytes());
+        if (!dlengine::DecodeProgress(Text(record.begin(), record.end()), &progress) ||
             progress.url.empty() || !dlengine::IsSafeFileName(progress.name)) {
             continue;
         }
