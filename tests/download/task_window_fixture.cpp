@@ -14,12 +14,9 @@
 #include "app/event_binding.h"
 #include "app/startup.h"
 #include "download/engine_binding.h"
-#include "download/engine_deployment.h"
-#include "download/restored_tasks.h"
 #include "download/task_commands.h"
 #include "download/task_list.h"
 #include "runtime/ui/qt_text.h"
-#include "runtime/ui/work_log.h"
 #include "support/wait_for.h"
 
 namespace {
@@ -99,21 +96,11 @@ void TaskWindowTest::StartWindow(bool withEngine) {
                              }
                          }
                      });
-    pandrel::StartupSteps steps;
+    // The program's own engine steps, so that start-up runs here as it does in the program.
+    pandrel::StartupSteps steps = withEngine
+                                      ? pandrel::EngineStartupSteps(TestEngine(), *m_downloads)
+                                      : pandrel::StartupSteps{};
     steps.leftoverProcessName = "pandrel-no-such-process-" + std::to_string(getpid());
-    if (withEngine) {
-        steps.deployEngine = [](pandrel::ProgramState& state) {
-            return pandrel::DeployEngine(
-                state.RunDir, [](const pandrel::Text& line) { pandrel::AppendLog(line, true); },
-                TestEngine(), state.EngineDir);
-        };
-        steps.releaseGzipLibrary = [](pandrel::ProgramState& state) {
-            pandrel::ReleaseGzipLibrary(state.RunDir);
-        };
-        steps.restoreDownloads = [this](pandrel::ProgramState& state) {
-            pandrel::RestoreUnfinishedDownloads(state, m_downloads.get());
-        };
-    }
     pandrel::OnMainWindowCreated(m_state, steps);
     m_window->show();
     PumpEvents();
