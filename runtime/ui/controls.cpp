@@ -113,10 +113,11 @@ void SetCaption(QLabel* label, const Text& caption) {
     label->setProperty(kCaptionProperty, text);
     // Captions carry outside text (a pasted share, a listing's file names): never markup.
     label->setTextFormat(Qt::PlainText);
-    label->setText(OneLine(text));
+    const QString line = OneLine(text);
+    label->setText(line);
     const QVariant prefix = label->property(kAccessibleNamePrefixProperty);
     if (prefix.isValid()) {
-        label->setAccessibleName(prefix.toString() + OneLine(text));
+        label->setAccessibleName(prefix.toString() + line);
     }
     label->repaint();
 }
