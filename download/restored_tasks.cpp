@@ -32,8 +32,7 @@ void RestoreUnfinishedDownloads(ProgramState& state, DownloadManager* downloads)
         amounts.fPercent(download.total > 0 ? static_cast<float>(download.received) /
                                                   static_cast<float>(download.total)
                                             : 0.0f);
-        rows.push_back({download.name,
-                        FormatNumber(static_cast<double>(download.total) / 1048576.0, 2) + " MB",
+        rows.push_back({download.name, MebibyteFigure(download.total) + " MB",
                         amounts.PercentText(), amounts.SpeedText(), amounts.SizeText(),
                         kStatePaused, ToText(handle)});
         handles.push_back(handle);

@@ -207,6 +207,10 @@ bool TaskStatusInfo::bIsOriginUsable(std::optional<bool> value) {
     return FlagAccessor(m_buffer, "bIsOriginUsable", value);
 }
 
+Text MebibyteFigure(std::int64_t bytes) {
+    return FormatNumber(static_cast<double>(bytes) / 1048576.0, 2);
+}
+
 Text TaskStatusInfo::PercentText() {
     return FormatNumber(fPercent() * 100.0, 2) + " %";
 }
@@ -216,9 +220,7 @@ Text TaskStatusInfo::SpeedText() {
 }
 
 Text TaskStatusInfo::SizeText() {
-    constexpr double kMebibyte = 1048576.0;
-    return FormatNumber(static_cast<double>(nTotalDownload()) / kMebibyte, 2) + "/" +
-           FormatNumber(static_cast<double>(nTotalSize()) / kMebibyte, 2) + " MB";
+    return MebibyteFigure(nTotalDownload()) + "/" + MebibyteFigure(nTotalSize()) + " MB";
 }
 
 Text TaskStatusInfo::SourcesText() {

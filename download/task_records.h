@@ -47,6 +47,9 @@ private:
     RecordBuffer m_buffer;
 };
 
+// An amount as the task list shows it in mebibytes, to two places: "1.50" for 1572864 bytes.
+Text MebibyteFigure(std::int64_t bytes);
+
 // The record the engine overwrites on every status query. Before the first query it reads
 // stat 2 and zero everywhere else.
 class TaskStatusInfo {
