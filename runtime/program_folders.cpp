@@ -4,20 +4,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 
+#include "runtime/files.h"
 #include "runtime/program_files.h"
 
 namespace pandrel {
 
 namespace {
-
-Text EnvironmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? Text() : Text(value);
-}
 
 // The base-directory rules ignore a relative path in an XDG_* variable.
 Text AbsoluteOr(const Text& path, const Text& fallback) {
@@ -35,13 +29,6 @@ Text WithoutTrailingSlashes(Text path) {
 // owner or on a read-only mount counts as not writable.
 bool MayWrite(const Text& folder) {
     return !folder.empty() && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-}
-
-Text ReadWholeFile(const Text& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The quoted value of a "NAME=\"...\"" line, with the backslash escapes of a shell string undone;
@@ -69,14 +56,14 @@ Text QuotedValue(const Text& rest) {
 
 UserEnvironment UserEnvironmentOfThisProcess() {
     UserEnvironment user;
-    user.home = EnvironmentValue("HOME");
+    user.home = GetEnv("HOME");
     if (user.home.empty()) {
         if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir) {
             user.home = entry->pw_dir;
         }
     }
-    user.dataHome = EnvironmentValue("XDG_DATA_HOME");
-    user.configHome = EnvironmentValue("XDG_CONFIG_HOME");
+    user.dataHome = GetEnv("XDG_DATA_HOME");
+    user.configHome = GetEnv("XDG_CONFIG_HOME");
     return user;
 }
 
@@ -108,8 +95,8 @@ Text DownloadFolderInUserDirs(const Text& userDirsText, const Text& home) {
 Text UserDownloadFolder(const UserEnvironment& user) {
     const Text home = WithoutTrailingSlashes(user.home);
     const Text config = WithoutTrailingSlashes(AbsoluteOr(user.configHome, home + "/.config"));
-    const Text configured =
-        DownloadFolderInUserDirs(ReadWholeFile(config + "/user-dirs.dirs"), home);
+    const Bytes userDirs = ReadFile(config + "/user-dirs.dirs");
+    const Text configured = DownloadFolderInUserDirs(Text(userDirs.begin(), userDirs.end()), home);
     return configured.empty() ? home + "/Downloads" : configured;
 }
 
