@@ -48,17 +48,7 @@ void TaskWindowTest::SetUp() {
 }
 
 void TaskWindowTest::TearDown() {
-    // Workers of failed tasks poll until the task is deleted: stop them before the window
-    // and the state go, then let the engine forget every task the rows name.
-    m_downloads->StopWorkers();
-    if (m_window != nullptr) {
-        for (int row = 0; row < TaskList()->topLevelItemCount(); ++row) {
-            const int handle = std::atoi(Cell(TaskList(), row, pandrel::kHandleColumn).c_str());
-            if (handle > 0) {
-                pandrel::StopAndDeleteTask(TestEngine(), handle);
-            }
-        }
-    }
+    EndTasks();
     m_window.reset();
     m_downloads.reset();
     PumpEvents();
@@ -66,18 +56,27 @@ void TaskWindowTest::TearDown() {
 }
 
 void TaskWindowTest::RestartWindow() {
+    EndTasks();
+    m_window.reset();
+    m_downloads = std::make_unique<pandrel::DownloadManager>(TestEngine());
+    m_states.clear();
+    PumpEvents();
+    StartWindow(true);
+}
+
+void TaskWindowTest::EndTasks() {
+    // Workers of failed tasks poll until the task is deleted: stop them before the window
+    // and the state go, then let the engine forget every task the rows name.
     m_downloads->StopWorkers();
+    if (m_window == nullptr) {
+        return;
+    }
     for (int row = 0; row < TaskList()->topLevelItemCount(); ++row) {
         const int handle = std::atoi(Cell(TaskList(), row, pandrel::kHandleColumn).c_str());
         if (handle > 0) {
             pandrel::StopAndDeleteTask(TestEngine(), handle);
         }
     }
-    m_window.reset();
-    m_downloads = std::make_unique<pandrel::DownloadManager>(TestEngine());
-    m_states.clear();
-    PumpEvents();
-    StartWindow(true);
 }
 
 void TaskWindowTest::StartWindow(bool withEngine) {

@@ -60,6 +60,9 @@ protected:
     std::unique_ptr<pandrel::MainWindow> m_window;
 
 private:
+    // Stops the workers and has the engine forget the tasks the rows name; files stay.
+    void EndTasks();
+
     std::map<int, std::vector<std::string>> m_states;
 };
 
