@@ -11,7 +11,6 @@
 #include "runtime/clock.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
-#include "runtime/program_files.h"
 #include "runtime/ui/controls.h"
 #include "runtime/ui/list_view.h"
 #include "runtime/ui/ui_thread.h"
