@@ -15,7 +15,6 @@ void RestoreUnfinishedDownloads(ProgramState& state, DownloadManager* downloads)
         return;
     }
     std::vector<std::vector<Text>> rows;
-    std::vector<std::int32_t> handles;
     for (const UnfinishedDownload& download : FindUnfinishedDownloads(state.WorkDir)) {
         TaskCreateParams params;
         params.Fill(download.url, download.referer, download.cookies, download.name, state.WorkDir,
@@ -35,7 +34,6 @@ void RestoreUnfinishedDownloads(ProgramState& state, DownloadManager* downloads)
         rows.push_back({download.name, MebibyteFigure(download.total) + " MB",
                         amounts.PercentText(), amounts.SpeedText(), amounts.SizeText(),
                         kStatePaused, ToText(handle)});
-        handles.push_back(handle);
     }
     if (rows.empty()) {
         return;
