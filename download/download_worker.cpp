@@ -1,5 +1,6 @@
 #include "download/download_worker.h"
 
+#include "dlengine.h"
 #include "download/failure_reasons.h"
 #include "download/task_list.h"
 #include "download/task_records.h"
@@ -12,11 +13,6 @@
 
 namespace pandrel {
 namespace {
-
-// Engine task states, as the status record's `stat` reports them.
-constexpr std::int32_t kStatNone = 0;
-constexpr std::int32_t kStatFailed = 1;
-constexpr std::int32_t kStatFinished = 4;
 
 constexpr int kRowPauseMs = 1000;
 constexpr int kPollMs = 500;
@@ -134,7 +130,7 @@ TaskEnd PollTask(EngineApi& engine, const WorkerControl& control, std::int32_t h
     for (;;) {
         engine.QueryTaskInfoEx(handle, status.BlockAddress());
         const std::int32_t stat = status.stat();
-        if (stat == kStatNone) {
+        if (stat == DL_STAT_NONE) {
             // Deleted: the row keeps what the delete command wrote. Never known: the task
             // could not be created at all.
             if (!seenTask) {
@@ -148,16 +144,16 @@ TaskEnd PollTask(EngineApi& engine, const WorkerControl& control, std::int32_t h
         SetCellText(kTaskList, row, kSpeedColumn, status.SpeedText());
         SetCellText(kTaskList, row, kAmountColumn, status.SizeText());
         SetCellText(kTaskList, row, kHandleColumn, ToText(handle));
-        if (stat == kStatFinished) {
+        if (stat == DL_STAT_FINISHED) {
             ShowTaskEnd(row, fileName, kStateFinished);
             return TaskEnd::Finished;
         }
         // Written once per failure: a start command that retries the task writes "正在下载"
         // itself, and a poll that still sees the old failure must not undo that.
-        if (stat == kStatFailed && !showingFailure) {
+        if (stat == DL_STAT_FAILED && !showingFailure) {
             ShowTaskFailure(row, fileName, TaskFailureReason(status.fail_code()));
         }
-        showingFailure = stat == kStatFailed;
+        showingFailure = stat == DL_STAT_FAILED;
         if (!control.Sleep(kPollMs)) {
             return TaskEnd::Abandoned;
         }
